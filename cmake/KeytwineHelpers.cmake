@@ -1,0 +1,18 @@
+# Adds every immediate subfolder of DIR that has a CMakeLists.txt, in name order.
+function(keytwine_add_subdirs dir)
+  file(GLOB children LIST_DIRECTORIES true "${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*")
+  list(SORT children)
+  foreach(child IN LISTS children)
+    if(IS_DIRECTORY "${child}" AND EXISTS "${child}/CMakeLists.txt")
+      add_subdirectory("${child}")
+    endif()
+  endforeach()
+endfunction()
+
+# A GoogleTest executable registered with CTest: keytwine_add_test(NAME SOURCES ... LIBS ...)
+function(keytwine_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+endfunction()

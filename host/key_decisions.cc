@@ -1,0 +1,330 @@
+#include "host/key_decisions.h"
+
+#include "host/log_line.h"
+
+namespace keytwine {
+namespace {
+
+constexpr uint32_t kNoEntry = 0xFFFFFFFF;
+
+// The modifier keys in the order in which flagged modifiers are pressed around a replayed key.
+struct ModifierKey {
+  uint8_t vk;
+  uint32_t HookState::*flag;
+};
+constexpr ModifierKey kModifiers[] = {
+    {0x11, &HookState::ctrlDown},     {0x10, &HookState::shiftDown},
+    {0x5B, &HookState::leftWinDown},  {0x5C, &HookState::rightWinDown},
+    {0x86, &HookState::f23Down},
+};
+
+// The IME key pair: Right Windows then F7, both with scan code 0x11.
+constexpr uint32_t kImePrefixVk = 0x5C;
+constexpr uint32_t kImeToggleVk = 0x76;
+constexpr uint32_t kImePairScanCode = 0x11;
+
+bool IsDown(uint32_t kind) { return kind == kWmKeyDown || kind == kWmSysKeyDown; }
+bool IsUp(uint32_t kind) { return kind == kWmKeyUp || kind == kWmSysKeyUp; }
+
+uint32_t* ModifierFlag(HookState& state, uint32_t vk) {
+  for (const ModifierKey& m : kModifiers) {
+    if (m.vk == vk) return &(state.*m.flag);
+  }
+  return nullptr;
+}
+
+bool HasModifierCondition(int32_t modifier) { return modifier >= kCtrl && modifier <= kF23; }
+
+bool ModifierConditionHolds(const HookState& s, int32_t condition, uint32_t vk) {
+  switch (condition) {
+    case kCtrl: return s.ctrlDown != 0;
+    case kShift: return s.shiftDown != 0;
+    case kCtrlShift: return s.ctrlDown != 0 && s.shiftDown != 0;
+    case kLeftWin: return s.leftWinDown != 0;
+    case kRightWin: return s.rightWinDown != 0;
+    case kF23: return s.f23Down != 0;
+    default:
+      // No modifier may be held, except the event's own key when it is a modifier.
+      for (const ModifierKey& m : kModifiers) {
+        if (s.*m.flag != 0 && m.vk != vk) return false;
+      }
+      return true;
+  }
+}
+
+bool SameKey(const MapEntry& e, uint32_t vk, uint32_t scan) {
+  return e.vkCode == vk && e.scanCode == scan;
+}
+
+bool Matches(const MapEntry& e, bool portrait, const HookState& s, const KeyEvent& ev) {
+  if (e.orientation == kPortraitOnly && !portrait) return false;
+  if (e.orientation == kLandscapeOnly && portrait) return false;
+  return SameKey(e, ev.vkCode, ev.scanCode) && ModifierConditionHolds(s, e.modifier, ev.vkCode);
+}
+
+uint32_t FindMatch(const Remapper& r, bool portrait, const KeyEvent& ev) {
+  const uint32_t count = r.table.Count();
+  for (uint32_t i = 0; i < count; ++i) {
+    if (Matches(r.table.At(i), portrait, r.state, ev)) return i;
+  }
+  return kNoEntry;
+}
+
+// The entry that a key-up of a modifier cancels: one for the last event's key with a modifier
+// condition, orientation and flags not tested.
+bool FindComboEntry(const Remapper& r) {
+  const LastEventRecord& last = r.state.lastEvent;
+  const uint32_t count = r.table.Count();
+  for (uint32_t i = 0; i < count; ++i) {
+    const MapEntry& e = r.table.At(i);
+    if (SameKey(e, last.vkCode, last.scanCode) && HasModifierCondition(e.modifier)) return true;
+  }
+  return false;
+}
+
+// The tap action of a hold entry at index `from`: the first later tap entry for the same key.
+uint32_t FindTapEntry(const Remapper& r, uint32_t from, const KeyEvent& ev) {
+  const uint32_t count = r.table.Count();
+  for (uint32_t i = from; i < count; ++i) {
+    const MapEntry& e = r.table.At(i);
+    if (SameKey(e, ev.vkCode, ev.scanCode) && e.hold == 0 && (e.type == Swap || e.type == Exec)) {
+      return i;
+    }
+  }
+  return kNoEntry;
+}
+
+// --- Key sequences -------------------------------------------------------------------------
+
+void SendFlaggedModifiers(const Remapper& r, bool up) {
+  for (const ModifierKey& m : kModifiers) {
+    if (r.state.*m.flag != 0) r.effects.SendKey(m.vk, up);
+  }
+}
+
+void ReplayKey(const Remapper& r, uint32_t vk, bool withRelease) {
+  r.effects.ReleaseHeldModifiers();
+  SendFlaggedModifiers(r, false);
+  r.effects.SendKey(static_cast<uint8_t>(vk), false);
+  if (withRelease) r.effects.SendKey(static_cast<uint8_t>(vk), true);
+  SendFlaggedModifiers(r, true);
+}
+
+void ReplayDown(const Remapper& r, uint32_t vk) { ReplayKey(r, vk, false); }
+void ReplayTap(const Remapper& r, uint32_t vk) { ReplayKey(r, vk, true); }
+
+void SwapPress(const Remapper& r, const MapEntry& e) {
+  r.effects.ReleaseHeldModifiers();
+  for (uint8_t key : e.keys) {
+    if (key != 0) r.effects.SendKey(key, false);
+  }
+}
+
+void SwapRelease(const Remapper& r, const MapEntry& e) {
+  for (int k = 3; k >= 0; --k) {
+    if (e.keys[k] != 0) r.effects.SendKey(e.keys[k], true);
+  }
+}
+
+void SwapReleaseHeld(const Remapper& r, const MapEntry& e) {
+  for (int k = 3; k >= 0; --k) {
+    if (e.keys[k] != 0 && r.effects.IsKeyDown(e.keys[k])) r.effects.SendKey(e.keys[k], true);
+  }
+}
+
+void LaunchOnce(const Remapper& r, uint32_t index) {
+  if (r.state.launchPosted == 0) r.effects.PostLaunch(index);
+}
+
+// --- Logging -------------------------------------------------------------------------------
+
+bool Debug(const Remapper& r) { return r.settings.debugMode.load(std::memory_order_relaxed) != 0; }
+
+void LogEvent(const Remapper& r, uint32_t kind, const KeyEvent& ev) {
+  const char* name = nullptr;
+  switch (kind) {
+    case kWmKeyDown: name = "WM_KEYDOWN: "; break;
+    case kWmKeyUp: name = "WM_KEYUP: "; break;
+    case kWmSysKeyDown: name = "WM_SYSKEYDOWN: "; break;
+    case kWmSysKeyUp: name = "WM_SYSKEYUP: "; break;
+    default: return;
+  }
+  LogLine line;
+  line.Text(name).Hex(ev.vkCode).Text(", ").Hex(ev.scanCode).Text(", ").Hex(ev.flags);
+  r.effects.WriteLog(line.Get());
+}
+
+// Constant lines are handed over as they are; the effects drop them unless debug mode is on.
+void Log(const Remapper& r, const char16_t* line) {
+  if (Debug(r)) r.effects.WriteLog(line);
+}
+
+// --- Key-down and key-up -------------------------------------------------------------------
+
+Verdict DecideDown(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent& ev) {
+  HookState& s = r.state;
+  // A modifier's first key-down is only recorded in its flag; an auto-repeat goes on.
+  if (IsModifierKey(ev.vkCode) && !(s.lastEvent.vkCode == ev.vkCode && s.lastEvent.messageKind == kind)) {
+    return Verdict::Swallow;
+  }
+  const uint32_t i = FindMatch(r, portrait, ev);
+  if (i == kNoEntry) {
+    ReplayDown(r, ev.vkCode);
+    return Verdict::Swallow;
+  }
+  const MapEntry& e = r.table.At(i);
+  if (e.hold != 0) {
+    if (s.holdStart == kHoldIdle) {
+      s.holdStart = ev.time;
+      return Verdict::Swallow;
+    }
+    if (s.holdStart == kHoldFired) return Verdict::Swallow;
+    if (ev.time - s.holdStart < r.settings.holdDuration.load(std::memory_order_relaxed)) {
+      return Verdict::Swallow;
+    }
+    Log(r, u"HOLD: YES");
+    s.holdStart = kHoldFired;
+  }
+  if (e.type == Swap) {
+    Log(r, u"Swap()");
+    SwapPress(r, e);
+    if (e.hold != 0) SwapRelease(r, e);
+  } else if (e.type == Exec && s.launchPosted == 0) {
+    Log(r, u"Exec(), 1");
+    r.effects.PostLaunch(i);
+    s.launchPosted = 1;
+  }
+  return Verdict::Swallow;
+}
+
+// A hold entry released before its hold fired: run the tap entry that follows it, if any.
+void ReleaseBeforeHold(const Remapper& r, uint32_t holdIndex, const KeyEvent& ev) {
+  HookState& s = r.state;
+  const uint32_t j = FindTapEntry(r, holdIndex, ev);
+  if (j == kNoEntry) {
+    ReplayTap(r, ev.vkCode);
+    s.holdStart = kHoldIdle;
+    s.launchPosted = 0;
+    return;
+  }
+  const MapEntry& f = r.table.At(j);
+  if (f.type == Swap) {
+    Log(r, u"Swap()");
+    SwapPress(r, f);
+    SwapRelease(r, f);
+    s.holdStart = kHoldIdle;
+    return;
+  }
+  Log(r, u"Exec(), 2");
+  LaunchOnce(r, j);
+  s.launchPosted = 0;
+  s.holdStart = kHoldIdle;
+}
+
+// A tap entry of a modifier key acts only when the key was pressed and released on its own.
+void ReleaseModifierTap(const Remapper& r, uint32_t i, uint32_t kind, const KeyEvent& ev) {
+  const MapEntry& e = r.table.At(i);
+  const LastEventRecord& last = r.state.lastEvent;
+  if (kind == last.messageKind || ev.vkCode != last.vkCode) return;
+  if (e.type == Swap) {
+    SwapPress(r, e);
+    SwapRelease(r, e);
+  } else if (e.type == Exec) {
+    Log(r, u"Exec(), 3");
+    LaunchOnce(r, i);
+  }
+}
+
+void ReleaseTap(const Remapper& r, uint32_t i) {
+  const MapEntry& e = r.table.At(i);
+  if (e.type == Swap) {
+    SwapReleaseHeld(r, e);
+  } else if (e.type == Exec) {
+    Log(r, u"Exec(), 4");
+    Log(r, r.state.launchPosted == 1 ? u"exe:TRUE" : u"exe:FALSE");
+    LaunchOnce(r, i);
+  }
+}
+
+Verdict DecideUp(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent& ev) {
+  HookState& s = r.state;
+  if (s.comboPending == 1 && IsModifierKey(ev.vkCode) && FindComboEntry(r)) {
+    Log(r, u"WM_KEYUP has canceled");
+    s.comboPending = 0;
+    s.holdStart = kHoldIdle;
+    return Verdict::Swallow;
+  }
+  const uint32_t i = FindMatch(r, portrait, ev);
+  if (i == kNoEntry) return Verdict::Pass;
+  const MapEntry& e = r.table.At(i);
+  if (HasModifierCondition(e.modifier)) s.comboPending = 1;
+  if (e.hold != 0) {
+    if (s.holdStart == kHoldFired) {
+      s.holdStart = kHoldIdle;
+      s.launchPosted = 0;
+    } else {
+      ReleaseBeforeHold(r, i, ev);
+    }
+    return Verdict::Swallow;
+  }
+  if (IsModifierKey(ev.vkCode)) {
+    ReleaseModifierTap(r, i, kind, ev);
+  } else {
+    ReleaseTap(r, i);
+  }
+  s.holdStart = kHoldIdle;
+  s.launchPosted = 0;
+  return Verdict::Swallow;
+}
+
+// The IME key pair in landscape: Right Windows (scan 0x11) is swallowed, and F7 (scan 0x11)
+// right after it toggles the IME. Overrides a pass verdict.
+Verdict ApplyImePair(const Remapper& r, bool portrait, const KeyEvent& ev, Verdict verdict) {
+  if (r.settings.useImeToggle.load(std::memory_order_relaxed) == 0 || portrait) return verdict;
+  if (ev.scanCode != kImePairScanCode) return verdict;
+  if (ev.vkCode == kImePrefixVk) return Verdict::Swallow;
+  if (ev.vkCode == kImeToggleVk) {
+    const LastEventRecord& last = r.state.lastEvent;
+    if (last.vkCode == kImePrefixVk && last.scanCode == kImePairScanCode) {
+      r.effects.ToggleIMEMode();
+    }
+    return Verdict::Swallow;
+  }
+  return verdict;
+}
+
+}  // namespace
+
+bool IsModifierKey(uint32_t vkCode) {
+  for (const ModifierKey& m : kModifiers) {
+    if (m.vk == vkCode) return true;
+  }
+  return false;
+}
+
+Verdict DecideKeyEvent(const Remapper& r, uint32_t kind, const KeyEvent& ev) {
+  if (ev.scanCode == kInjectedScanCode) return Verdict::Pass;
+  const bool portrait = r.effects.IsPortrait();
+  if (uint32_t* flag = ModifierFlag(r.state, ev.vkCode)) *flag = IsDown(kind) ? 1 : 0;
+  if (Debug(r)) LogEvent(r, kind, ev);
+
+  Verdict verdict = Verdict::Pass;
+  if (IsDown(kind)) {
+    verdict = DecideDown(r, portrait, kind, ev);
+  } else if (IsUp(kind)) {
+    verdict = DecideUp(r, portrait, kind, ev);
+  }
+  verdict = ApplyImePair(r, portrait, ev, verdict);
+
+  Log(r, verdict == Verdict::Swallow ? u"lResult: TRUE" : u"lResult: FALSE");
+  Log(r, u"---------");
+  r.state.lastEvent = {ev.vkCode, ev.scanCode, ev.flags, ev.time, ev.dwExtraInfo, kind};
+  return verdict;
+}
+
+Verdict KeyboardHookDecide(const Remapper& r, int32_t nCode, uint32_t kind, const KeyEvent& ev) {
+  if (nCode != 0) return Verdict::Pass;
+  return DecideKeyEvent(r, kind, ev);
+}
+
+}  // namespace keytwine
