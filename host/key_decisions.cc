@@ -13,8 +13,8 @@ struct ModifierKey {
   uint32_t HookState::*flag;
 };
 constexpr ModifierKey kModifiers[] = {
-    {0x11, &HookState::ctrlDown},     {0x10, &HookState::shiftDown},
-    {0x5B, &HookState::leftWinDown},  {0x5C, &HookState::rightWinDown},
+    {0x11, &HookState::ctrlDown},    {0x10, &HookState::shiftDown},
+    {0x5B, &HookState::leftWinDown}, {0x5C, &HookState::rightWinDown},
     {0x86, &HookState::f23Down},
 };
 
@@ -23,8 +23,12 @@ constexpr uint32_t kImePrefixVk = 0x5C;
 constexpr uint32_t kImeToggleVk = 0x76;
 constexpr uint32_t kImePairScanCode = 0x11;
 
-bool IsDown(uint32_t kind) { return kind == kWmKeyDown || kind == kWmSysKeyDown; }
-bool IsUp(uint32_t kind) { return kind == kWmKeyUp || kind == kWmSysKeyUp; }
+bool IsDown(uint32_t kind) {
+  return kind == kWmKeyDown || kind == kWmSysKeyDown;
+}
+bool IsUp(uint32_t kind) {
+  return kind == kWmKeyUp || kind == kWmSysKeyUp;
+}
 
 uint32_t* ModifierFlag(HookState& state, uint32_t vk) {
   for (const ModifierKey& m : kModifiers) {
@@ -33,16 +37,24 @@ uint32_t* ModifierFlag(HookState& state, uint32_t vk) {
   return nullptr;
 }
 
-bool HasModifierCondition(int32_t modifier) { return modifier >= kCtrl && modifier <= kF23; }
+bool HasModifierCondition(int32_t modifier) {
+  return modifier >= kCtrl && modifier <= kF23;
+}
 
 bool ModifierConditionHolds(const HookState& s, int32_t condition, uint32_t vk) {
   switch (condition) {
-    case kCtrl: return s.ctrlDown != 0;
-    case kShift: return s.shiftDown != 0;
-    case kCtrlShift: return s.ctrlDown != 0 && s.shiftDown != 0;
-    case kLeftWin: return s.leftWinDown != 0;
-    case kRightWin: return s.rightWinDown != 0;
-    case kF23: return s.f23Down != 0;
+    case kCtrl:
+      return s.ctrlDown != 0;
+    case kShift:
+      return s.shiftDown != 0;
+    case kCtrlShift:
+      return s.ctrlDown != 0 && s.shiftDown != 0;
+    case kLeftWin:
+      return s.leftWinDown != 0;
+    case kRightWin:
+      return s.rightWinDown != 0;
+    case kF23:
+      return s.f23Down != 0;
     default:
       // No modifier may be held, except the event's own key when it is a modifier.
       for (const ModifierKey& m : kModifiers) {
@@ -110,8 +122,12 @@ void ReplayKey(const Remapper& r, uint32_t vk, bool withRelease) {
   SendFlaggedModifiers(r, true);
 }
 
-void ReplayDown(const Remapper& r, uint32_t vk) { ReplayKey(r, vk, false); }
-void ReplayTap(const Remapper& r, uint32_t vk) { ReplayKey(r, vk, true); }
+void ReplayDown(const Remapper& r, uint32_t vk) {
+  ReplayKey(r, vk, false);
+}
+void ReplayTap(const Remapper& r, uint32_t vk) {
+  ReplayKey(r, vk, true);
+}
 
 void SwapPress(const Remapper& r, const MapEntry& e) {
   r.effects.ReleaseHeldModifiers();
@@ -138,16 +154,27 @@ void LaunchOnce(const Remapper& r, uint32_t index) {
 
 // --- Logging -------------------------------------------------------------------------------
 
-bool Debug(const Remapper& r) { return r.settings.debugMode.load(std::memory_order_relaxed) != 0; }
+bool Debug(const Remapper& r) {
+  return r.settings.debugMode.load(std::memory_order_relaxed) != 0;
+}
 
 void LogEvent(const Remapper& r, uint32_t kind, const KeyEvent& ev) {
   const char* name = nullptr;
   switch (kind) {
-    case kWmKeyDown: name = "WM_KEYDOWN: "; break;
-    case kWmKeyUp: name = "WM_KEYUP: "; break;
-    case kWmSysKeyDown: name = "WM_SYSKEYDOWN: "; break;
-    case kWmSysKeyUp: name = "WM_SYSKEYUP: "; break;
-    default: return;
+    case kWmKeyDown:
+      name = "WM_KEYDOWN: ";
+      break;
+    case kWmKeyUp:
+      name = "WM_KEYUP: ";
+      break;
+    case kWmSysKeyDown:
+      name = "WM_SYSKEYDOWN: ";
+      break;
+    case kWmSysKeyUp:
+      name = "WM_SYSKEYUP: ";
+      break;
+    default:
+      return;
   }
   LogLine line;
   line.Text(name).Hex(ev.vkCode).Text(", ").Hex(ev.scanCode).Text(", ").Hex(ev.flags);
@@ -164,7 +191,8 @@ void Log(const Remapper& r, const char16_t* line) {
 Verdict DecideDown(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent& ev) {
   HookState& s = r.state;
   // A modifier's first key-down is only recorded in its flag; an auto-repeat goes on.
-  if (IsModifierKey(ev.vkCode) && !(s.lastEvent.vkCode == ev.vkCode && s.lastEvent.messageKind == kind)) {
+  if (IsModifierKey(ev.vkCode) &&
+      !(s.lastEvent.vkCode == ev.vkCode && s.lastEvent.messageKind == kind)) {
     return Verdict::Swallow;
   }
   const uint32_t i = FindMatch(r, portrait, ev);

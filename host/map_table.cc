@@ -7,7 +7,9 @@ namespace keytwine {
 
 MapTable::MapTable(AllocateFn allocate) : allocate_(allocate ? allocate : &std::malloc) {}
 
-void MapTable::FreeBlock::operator()(MapEntry* block) const { std::free(block); }
+void MapTable::FreeBlock::operator()(MapEntry* block) const {
+  std::free(block);
+}
 
 MapEntry* MapTable::NewBlock(uint32_t records) const {
   return static_cast<MapEntry*>(allocate_(size_t{records} * sizeof(MapEntry)));

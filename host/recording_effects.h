@@ -13,14 +13,15 @@
 
 #include "host/key_effects.h"
 #include "host/map_table.h"
+#include "host/utf8.h"
 
 namespace keytwine {
 
 struct RecordedEffect {
   enum Kind { Log, Send, ReleaseModifiers, Launch, ImeOpen, ImeClose };
   Kind kind;
-  uint32_t value;   // Send: the key; Launch: the index; ImeOpen: the new conversion mode
-  bool up;          // Send only
+  uint32_t value;       // Send: the key; Launch: the index; ImeOpen: the new conversion mode
+  bool up;              // Send only
   std::u16string line;  // Log only
 };
 
@@ -67,10 +68,6 @@ class RecordingEffects final : public KeyEffects {
 // One effect as a line of text: "log TEXT", "send 0x41 down", "release", "launch 2",
 // "ime open 0x19", "ime close". Log text is written as UTF-8.
 std::string DescribeEffect(const RecordedEffect& effect);
-
-// UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
-std::string ToUtf8(const std::u16string& text);
-std::string ToUtf8(const char16_t* text);
 
 }  // namespace keytwine
 

@@ -55,7 +55,8 @@ TEST_F(Decisions, DebugLogFramesEveryDecidedEvent) {
             "log lResult: TRUE\n"
             "log ---------\n"
             "=> swallow");
-  EXPECT_EQ(h.Call(0, kWmSysKeyDown, 0x12, 0x38, 1, 0x20).rfind("log WM_SYSKEYDOWN: 0x12, 0x38, 0x20\n", 0),
+  EXPECT_EQ(h.Call(0, kWmSysKeyDown, 0x12, 0x38, 1, 0x20)
+                .rfind("log WM_SYSKEYDOWN: 0x12, 0x38, 0x20\n", 0),
             0u);
 }
 
@@ -234,11 +235,10 @@ TEST_F(HoldDecisions, HoldFiresOnTheFirstRepeatPastTheDuration) {
 TEST_F(HoldDecisions, EarlyReleaseRunsTheTapEntryAfterTheHoldEntry) {
   h.Down(kA, kScanA, 1000);
   h.Down(kA, kScanA, 1300);
-  EXPECT_EQ(h.Up(kA, kScanA, 1400),
-            Framed("log Swap()\nrelease\n"
-                   "log keybd_event: 0x43, 0xff, 0x0, 0x0\nsend 0x43 down\n"
-                   "log keybd_event: 0x43, 0xff, 0x2, 0x0\nsend 0x43 up\n",
-                   "WM_KEYUP"));
+  EXPECT_EQ(h.Up(kA, kScanA, 1400), Framed("log Swap()\nrelease\n"
+                                           "log keybd_event: 0x43, 0xff, 0x0, 0x0\nsend 0x43 down\n"
+                                           "log keybd_event: 0x43, 0xff, 0x2, 0x0\nsend 0x43 up\n",
+                                           "WM_KEYUP"));
   EXPECT_EQ(h.State().holdStart, kHoldIdle);
 }
 
@@ -310,7 +310,8 @@ TEST_F(Decisions, ExecHeldThroughRepeatsLaunchesExactlyOnce) {
   std::string all;
   for (uint32_t t = 0; t < 11; ++t) all += h.Down(kA, kScanA, t * 50) + "\n";
   size_t launches = 0;
-  for (size_t at = all.find("launch 1"); at != std::string::npos; at = all.find("launch 1", at + 1)) {
+  for (size_t at = all.find("launch 1"); at != std::string::npos;
+       at = all.find("launch 1", at + 1)) {
     ++launches;
   }
   EXPECT_EQ(launches, 1u);
@@ -344,8 +345,7 @@ TEST_F(Decisions, ImePairTogglesOnceInLandscape) {
             "release\nsend 0x5c down\nsend 0x76 down\nsend 0x5c up\nime open 0x9\n=> swallow");
   EXPECT_EQ(h.Up(0x76, 0x11, 3), "=> swallow");
   EXPECT_EQ(h.Up(0x5C, 0x11, 4), "=> swallow");
-  EXPECT_EQ(h.Down(0x76, 0x11, 5),
-            "release\nsend 0x76 down\nime close\n=> swallow");
+  EXPECT_EQ(h.Down(0x76, 0x11, 5), "release\nsend 0x76 down\nime close\n=> swallow");
 }
 
 TEST_F(Decisions, ImePairIsOrdinaryInPortraitOrWhenDisabled) {

@@ -49,7 +49,15 @@ TEST(MapTable, EntriesAreCopiedWhole) {
   table.Append(e);
   table.Append(SwapEntry(1, 2, {3, 4, 5, 6}));
   table.Compact();
-  EXPECT_EQ(std::memcmp(&table.At(0), &e, sizeof e), 0);
+  const MapEntry& copy = table.At(0);
+  EXPECT_EQ(copy.type, Exec);
+  EXPECT_EQ(copy.orientation, 2);
+  EXPECT_EQ(copy.modifier, 1);
+  EXPECT_EQ(copy.hold, 1u);
+  EXPECT_EQ(copy.vkCode, 0x70);
+  EXPECT_EQ(copy.scanCode, 0x3b);
+  EXPECT_EQ(std::u16string(copy.path), u"\\Windows\\calc.exe");
+  EXPECT_EQ(std::u16string(copy.parameters), u"x");
   EXPECT_EQ(table.At(1).keys[3], 6);
 }
 
@@ -82,6 +90,7 @@ TEST(MapTable, ConcurrentAppendsLoseNothingAndKeepEachThreadsOrder) {
   constexpr int kThreads = 4, kEach = 2000;
   MapTable table;
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&table, t] {
       for (int i = 0; i < kEach; ++i) {

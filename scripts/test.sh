@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the release build, the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the fuzz targets replaying their stored corpora.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+jobs=$(nproc)
+
+echo "== Release build and tests"
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$jobs"
+ctest --preset release -j "$jobs"
+
+echo "== Sanitizer build and tests"
+cmake --preset debug >/dev/null
+cmake --build --preset debug -j "$jobs"
+ctest --preset debug -j "$jobs"
+
+if compgen -G "fuzz/*/CMakeLists.txt" >/dev/null; then
+  echo "== Fuzz targets replaying their corpora"
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz -j "$jobs"
+  ctest --test-dir build/fuzz -j "$jobs" --output-on-failure
+fi

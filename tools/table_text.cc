@@ -1,0 +1,186 @@
+#include "tools/table_text.h"
+
+#include <cstring>
+#include <istream>
+#include <ostream>
+#include <sstream>
+#include <string_view>
+
+#include "host/utf8.h"
+#include "tools/number_text.h"
+
+namespace keytwine {
+namespace {
+
+std::string Hex(uint32_t value) {
+  std::ostringstream text;
+  text << "0x" << std::hex << value;
+  return text.str();
+}
+
+void PrintCommonFields(std::ostream& out, const MapEntry& e) {
+  out << " orientation=" << e.orientation << " modifier=" << e.modifier
+      << " hold=" << static_cast<int32_t>(e.hold) << " vk=" << Hex(e.vkCode)
+      << " scan=" << Hex(e.scanCode);
+}
+
+// Splits "name=value" and checks the name.
+bool Field(std::string_view word, std::string_view name, std::string_view& value) {
+  if (word.size() <= name.size() || word.substr(0, name.size()) != name ||
+      word[name.size()] != '=') {
+    return false;
+  }
+  value = word.substr(name.size() + 1);
+  return true;
+}
+
+bool NumberField(std::istringstream& words, std::string_view name, uint32_t& value) {
+  std::string word;
+  std::string_view text;
+  return static_cast<bool>(words >> word) && Field(word, name, text) && ParseNumber(text, value);
+}
+
+bool SignedField(std::istringstream& words, std::string_view name, int32_t& value) {
+  std::string word;
+  std::string_view text;
+  return static_cast<bool>(words >> word) && Field(word, name, text) &&
+         ParseSignedNumber(text, value);
+}
+
+bool CommonFields(std::istringstream& words, MapEntry& e) {
+  int32_t hold = 0;
+  uint32_t vk = 0, scan = 0;
+  if (!SignedField(words, "orientation", e.orientation) ||
+      !SignedField(words, "modifier", e.modifier) || !SignedField(words, "hold", hold) ||
+      !NumberField(words, "vk", vk) || !NumberField(words, "scan", scan) || vk > 0xFF ||
+      scan > 0xFF) {
+    return false;
+  }
+  e.hold = static_cast<uint32_t>(hold);
+  e.vkCode = static_cast<uint8_t>(vk);
+  e.scanCode = static_cast<uint8_t>(scan);
+  return true;
+}
+
+bool KeysField(std::istringstream& words, MapEntry& e) {
+  std::string word;
+  std::string_view list;
+  if (!(words >> word) || !Field(word, "keys", list)) return false;
+  for (int k = 0; k < 4; ++k) {
+    const size_t comma = list.find(',');
+    uint32_t key = 0;
+    if ((k < 3) != (comma != std::string_view::npos)) return false;
+    if (!ParseNumber(list.substr(0, comma), key) || key > 0xFF) return false;
+    e.keys[k] = static_cast<uint8_t>(key);
+    if (comma != std::string_view::npos) list.remove_prefix(comma + 1);
+  }
+  std::string rest;
+  return !(words >> rest);
+}
+
+void CopyText(char16_t (&field)[kMapTextLength], std::string_view utf8) {
+  const std::u16string text = FromUtf8(utf8);
+  const size_t n = text.size() < kMapTextLength - 1 ? text.size() : kMapTextLength - 1;
+  for (size_t i = 0; i < n; ++i) field[i] = text[i];
+  field[n] = 0;
+}
+
+// The texts are written unescaped, so the path ends at the last `" parameters="`.
+bool TextFields(const std::string& line, size_t from, MapEntry& e) {
+  const std::string_view rest = std::string_view(line).substr(from);
+  constexpr std::string_view kPath = " path=\"", kParameters = "\" parameters=\"";
+  if (rest.substr(0, kPath.size()) != kPath ||
+      rest.size() < kPath.size() + kParameters.size() + 1 || rest.back() != '"') {
+    return false;
+  }
+  const size_t split = rest.rfind(kParameters);
+  if (split == std::string_view::npos || split < kPath.size() - 1) return false;
+  CopyText(e.path, rest.substr(kPath.size(), split - kPath.size()));
+  const size_t params = split + kParameters.size();
+  CopyText(e.parameters, rest.substr(params, rest.size() - 1 - params));
+  return true;
+}
+
+bool ReadEntry(const std::string& line, uint32_t expectedIndex, MapEntry& e) {
+  std::memset(&e, 0, sizeof e);
+  std::istringstream words(line);
+  std::string index, type;
+  uint32_t number = 0;
+  if (!(words >> index >> type) || !ParseNumber(index, number) || number != expectedIndex) {
+    return false;
+  }
+  if (type == "swap") {
+    e.type = Swap;
+    return CommonFields(words, e) && KeysField(words, e);
+  }
+  if (type != "exec") return false;
+  e.type = Exec;
+  if (!CommonFields(words, e)) return false;
+  const std::streampos at = words.tellg();
+  return at != std::streampos(-1) && TextFields(line, static_cast<size_t>(at), e);
+}
+
+bool ReadSetting(const std::string& line, HostSettings& settings) {
+  const size_t eq = line.find('=');
+  if (eq == std::string::npos) return false;
+  const std::string name = line.substr(0, eq);
+  const std::string_view value = std::string_view(line).substr(eq + 1);
+  int32_t number = 0;
+  uint32_t duration = 0;
+  if (name == "holdDuration" && ParseNumber(value, duration)) {
+    settings.holdDuration = duration;
+  } else if (name == "useImeToggle" && ParseSignedNumber(value, number)) {
+    settings.useImeToggle = number;
+  } else if (name == "debugMode" && ParseSignedNumber(value, number)) {
+    settings.debugMode = number;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void PrintSettings(std::ostream& out, const HostSettings& settings) {
+  out << "useImeToggle=" << settings.useImeToggle.load() << "\n"
+      << "holdDuration=" << settings.holdDuration.load() << "\n"
+      << "debugMode=" << settings.debugMode.load() << "\n";
+}
+
+void PrintEntry(std::ostream& out, uint32_t index, const MapEntry& e) {
+  out << index << (e.type == Exec ? " exec" : e.type == Swap ? " swap" : " other");
+  PrintCommonFields(out, e);
+  if (e.type == Exec) {
+    out << " path=\"" << ToUtf8(e.path) << "\" parameters=\"" << ToUtf8(e.parameters) << "\"\n";
+  } else {
+    out << " keys=" << Hex(e.keys[0]) << "," << Hex(e.keys[1]) << "," << Hex(e.keys[2]) << ","
+        << Hex(e.keys[3]) << "\n";
+  }
+}
+
+void PrintTable(std::ostream& out, const HostSettings& settings, const MapTable& table) {
+  PrintSettings(out, settings);
+  for (uint32_t i = 0; i < table.Count(); ++i) PrintEntry(out, i, table.At(i));
+}
+
+bool ReadTableText(std::istream& in, MapTable& table, HostSettings& settings, std::string& error) {
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    bool ok = false;
+    if (line[0] >= '0' && line[0] <= '9') {
+      MapEntry entry;
+      ok = ReadEntry(line, table.Count(), entry) && table.Append(entry);
+    } else {
+      ok = ReadSetting(line, settings);
+    }
+    if (!ok) {
+      error = std::to_string(number) + ": not a setting or table entry: " + line;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace keytwine
