@@ -39,8 +39,11 @@ using Owned = std::unique_ptr<T, FreeDeleter>;
 inline constexpr uint32_t kCodePageUtf8 = 65001;
 inline constexpr uint32_t kCodePageShiftJis = 932;
 
-// POSIX: selects the code page the engine's byte strings are in (UTF-8 by default, which has no
-// lead bytes; 932 for double-byte handling). Returns false for a code page it cannot convert.
+// POSIX: selects, for the whole process, the code page the engine's byte strings are in: UTF-8
+// by default (no lead bytes); 932 Shift-JIS (lead bytes 0x81-0x9F, 0xE0-0xFC) for double-byte
+// handling; 936, 949, 950 (lead bytes 0x81-0xFE) and single-byte pages such as 1252 also work.
+// Returns false, keeping the old page, for a code page iconv cannot convert. Tests that select
+// another page select 65001 again when they end.
 // Win32: the system's ANSI code page is used; this only answers whether cp is that page.
 bool SetCodePage(uint32_t cp);
 uint32_t CodePage();
