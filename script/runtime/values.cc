@@ -1,0 +1,206 @@
+// Values: making, freeing, copying and assigning them, and converting their data between integer
+// and string.
+#include <cstring>
+#include <utility>
+
+#include "script/runtime/engine.h"
+#include "script/runtime/error.h"
+#include "script/text/text.h"
+
+namespace keytwine {
+
+namespace {
+
+template <typename T>
+T* NewZeroed() {
+  return static_cast<T*>(port::AllocZero(sizeof(T)));
+}
+
+// Frees every Value of a work chain. A Value that owns an element list has that list spliced in
+// front of the rest of the chain, so nested lists are released without recursion and without
+// memory of their own.
+void FreeWorkChain(Value* work) {
+  while (work != nullptr) {
+    Value* value = work;
+    work = value->next;
+    ValueData* data = value->data;
+    if (data != nullptr && data->owner == value) {
+      if (value->elements != nullptr) {
+        Value* last = value->elements;
+        while (last->next != nullptr) last = last->next;
+        last->next = work;
+        work = value->elements;
+      }
+      if (data->type == kTypeString) port::Free(data->text);
+      port::Free(data);
+    }
+    port::Free(value->name);
+    port::Free(value);
+  }
+}
+
+// Copies one chain of lists at nesting level depth (1 for the outermost chain).
+bool CopyChainAt(const Value* source, Value** copy, int32_t depth) {
+  *copy = nullptr;
+  if (source == nullptr) return true;
+  if (depth > kMaxListDepth) return false;
+  Value** slot = copy;
+  for (; source != nullptr; source = source->next) {
+    Value* value = NewValue();
+    if (value == nullptr) break;
+    *slot = value;
+    slot = &value->next;
+    if (source->name != nullptr) {
+      value->name = Duplicate(source->name).release();
+      if (value->name == nullptr) break;
+      value->hash = source->hash;
+    }
+    if (source->data != nullptr) {
+      if (source->data->type == kTypeString) {
+        Owned<char> text = Duplicate(source->data->text != nullptr ? source->data->text : "");
+        if (text == nullptr) break;
+        SetTextData(value->data, std::move(text));
+      } else {
+        value->data->integer = source->data->integer;
+      }
+    }
+    if (!CopyChainAt(source->elements, &value->elements, depth + 1)) break;
+  }
+  if (source == nullptr) return true;
+  FreeValueChain(*copy);
+  *copy = nullptr;
+  return false;
+}
+
+}  // namespace
+
+Value* NewValue() {
+  Value* value = NewZeroed<Value>();
+  if (value == nullptr) return nullptr;
+  value->data = NewZeroed<ValueData>();
+  if (value->data == nullptr) {
+    port::Free(value);
+    return nullptr;
+  }
+  value->data->owner = value;
+  return value;
+}
+
+Value* NewAlias(const Value* variable) {
+  Value* alias = NewZeroed<Value>();
+  if (alias == nullptr || variable == nullptr) return alias;
+  alias->data = variable->data;
+  alias->elements = variable->elements;
+  return alias;
+}
+
+void FreeValue(Value* value) {
+  if (value == nullptr || IsFailedValue(value)) return;
+  value->next = nullptr;
+  FreeWorkChain(value);
+}
+
+void FreeValueChain(Value* first) {
+  if (first == nullptr || IsFailedValue(first)) return;
+  FreeWorkChain(first);
+}
+
+bool CopyValueChain(const Value* first, Value** copy) {
+  return CopyChainAt(first, copy, 1);
+}
+
+bool AssignData(Frame* frame, ValueData* destination, const ValueData* source) {
+  if (destination == nullptr || source == nullptr) return false;
+  // The source is read under the lock as well when it is shared: another script thread could
+  // otherwise free its string while it is being copied.
+  Script* engine = frame != nullptr && frame->script != nullptr ? frame->script->engine : nullptr;
+  const bool locked = engine != nullptr && (destination->shared != 0 || source->shared != 0);
+  if (locked) engine->variableLock.Enter();
+  Owned<char> text;
+  if (source->type == kTypeString) {
+    text = Duplicate(source->text != nullptr ? source->text : "");
+    if (text == nullptr) {
+      if (locked) engine->variableLock.Leave();
+      ReportError(frame, "Alloc failed", frame != nullptr ? frame->position : nullptr);
+      return false;
+    }
+  }
+  char* old = destination->type == kTypeString ? destination->text : nullptr;
+  if (text != nullptr) {
+    destination->text = text.release();
+  } else {
+    destination->integer = source->integer;
+  }
+  destination->type = source->type;
+  if (locked) engine->variableLock.Leave();
+  port::Free(old);
+  return true;
+}
+
+void SetIntegerData(ValueData* data, int32_t integer) {
+  if (data == nullptr) return;
+  if (data->type == kTypeString) port::Free(data->text);
+  data->integer = integer;
+  data->type = kTypeInteger;
+}
+
+void SetTextData(ValueData* data, port::Owned<char> text) {
+  if (data == nullptr || text == nullptr) return;
+  if (data->type == kTypeString) port::Free(data->text);
+  data->text = text.release();
+  data->type = kTypeString;
+}
+
+// --- Conversions ---------------------------------------------------------------------------
+
+int32_t TextToInteger(const char* text) {
+  if (text == nullptr) return 0;
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+  const bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  // Unsigned arithmetic wraps where a signed accumulator would overflow.
+  uint32_t magnitude = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    magnitude = magnitude * 10U + static_cast<uint32_t>(*text - '0');
+  }
+  return static_cast<int32_t>(negative ? 0U - magnitude : magnitude);
+}
+
+int32_t ToInteger(const ValueData* data) {
+  if (data == nullptr) return 0;
+  return data->type == kTypeString ? TextToInteger(data->text) : data->integer;
+}
+
+const char* FormatInteger(int32_t value, NumberText& number) {
+  char digits[10];
+  int count = 0;
+  uint32_t magnitude = value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10U);
+    magnitude /= 10U;
+  } while (magnitude != 0);
+  char* out = number.bytes;
+  if (value < 0) *out++ = '-';
+  while (count > 0) *out++ = digits[--count];
+  *out = 0;
+  return number.bytes;
+}
+
+const char* ToText(const ValueData* data, NumberText& number) {
+  if (data == nullptr) return "";
+  if (data->type == kTypeString) return data->text != nullptr ? data->text : "";
+  return FormatInteger(data->integer, number);
+}
+
+port::Owned<char> ToNewText(const ValueData* data) {
+  NumberText number;
+  return Duplicate(ToText(data, number));
+}
+
+bool IsTrue(const ValueData* data) {
+  if (data == nullptr) return false;
+  if (data->type == kTypeString) return data->text != nullptr && data->text[0] != 0;
+  return data->integer != 0;
+}
+
+}  // namespace keytwine

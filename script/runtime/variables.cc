@@ -1,0 +1,66 @@
+// Variables: lookup through the frame chain and the script globals (with script-qualified
+// names), declaration, binding of arg, and leaving a frame.
+#include <cstring>
+
+#include "script/runtime/engine.h"
+#include "script/runtime/error.h"
+#include "script/text/text.h"
+
+namespace keytwine {
+
+Value* LookUpVariable(Frame* frame, const char* name) {
+  if (frame == nullptr || name == nullptr) return nullptr;
+  const NameHash hash = ComputeNameHash(name);
+  for (Frame* scope = frame; scope != nullptr; scope = scope->parent) {
+    if (Value* local = FindInList(scope->locals, name, hash)) return local;
+  }
+  Script* script = frame->script;
+  if (script == nullptr) return nullptr;
+  // "name.variable" selects the globals of the script called name (no DBCS trail byte is a '.').
+  const char* dot = std::strchr(name, '.');
+  if (dot == nullptr) return FindInList(script->globals, name, hash);
+  Script* owner = FindScript(script, name, static_cast<size_t>(dot - name));
+  if (owner == nullptr) {
+    ReportError(frame, "Script not Found", name);
+    return nullptr;
+  }
+  return FindInList(owner->globals, dot + 1);
+}
+
+Value* DeclareVariable(Frame* frame, const char* name, const char* position) {
+  if (frame == nullptr || name == nullptr) return nullptr;
+  if (*name == '&') ++name;
+  if (FindInList(frame->locals, name) != nullptr) {
+    ReportNamedError(frame, name, " :Declaration overlaps", position);
+    return nullptr;
+  }
+  Value* variable = AppendToList(&frame->locals, name, nullptr);
+  if (variable == nullptr) ReportError(frame, "Alloc failed", position);
+  return variable;
+}
+
+Value* SetOrDeclare(Frame* frame, const char* name, const ValueData* data) {
+  if (frame == nullptr || name == nullptr) return nullptr;
+  const NameHash hash = ComputeNameHash(name);
+  for (Frame* scope = frame; scope != nullptr; scope = scope->parent) {
+    if (Value* local = FindInList(scope->locals, name, hash)) {
+      if (data != nullptr && !AssignData(frame, local->data, data)) return nullptr;
+      return local;
+    }
+  }
+  Value* variable = AppendToList(&frame->locals, name, data);
+  if (variable == nullptr) ReportError(frame, "Alloc failed", frame->position);
+  return variable;
+}
+
+void LeaveFrame(Frame* frame) {
+  if (frame == nullptr) return;
+  FreeValueChain(frame->pendingIncrements);
+  frame->pendingIncrements = nullptr;
+  FreeValueChain(frame->pendingDecrements);
+  frame->pendingDecrements = nullptr;
+  FreeValueChain(frame->locals);
+  frame->locals = nullptr;
+}
+
+}  // namespace keytwine
