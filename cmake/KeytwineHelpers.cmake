@@ -16,3 +16,15 @@ function(keytwine_add_test name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endfunction()
+
+# A libFuzzer target whose stored corpus (the folder `corpus` beside its CMakeLists.txt) is
+# replayed as a CTest test: keytwine_add_fuzzer(NAME SOURCES ... LIBS ...)
+function(keytwine_add_fuzzer name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  add_test(NAME ${name}_corpus
+           COMMAND ${name} -runs=0 ${CMAKE_CURRENT_SOURCE_DIR}/corpus)
+endfunction()

@@ -1,0 +1,166 @@
+#include "host/natives.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "host/configuration.h"
+#include "host/map_table.h"
+#include "script/text/native_args.h"
+
+namespace keytwine {
+namespace {
+
+constexpr int32_t kTooFewArguments = -2;
+constexpr int32_t kNativeError = -1;
+
+std::atomic<ErrorSink> g_errorSink{nullptr};
+
+// Walks the argument chain: argument n + 1 is the next link of argument n.
+class Arguments {
+ public:
+  explicit Arguments(Value* first) : next_(first) {}
+  // The next argument, or null when the call has no more.
+  Value* Take() {
+    Value* argument = next_;
+    if (next_ != nullptr) next_ = next_->next;
+    return argument;
+  }
+
+ private:
+  Value* next_;
+};
+
+// Reads orientation, modifier, hold, vkCode and scanCode; false when one is missing.
+bool ReadKeyFields(Arguments& args, MapEntry& entry) {
+  Value* fields[5];
+  for (Value*& field : fields) {
+    field = args.Take();
+    if (field == nullptr) return false;
+  }
+  entry.orientation = ArgToInt(fields[0]);
+  entry.modifier = ArgToInt(fields[1]);
+  entry.hold = static_cast<uint32_t>(ArgToInt(fields[2]));
+  entry.vkCode = static_cast<uint8_t>(ArgToInt(fields[3]));
+  entry.scanCode = static_cast<uint8_t>(ArgToInt(fields[4]));
+  return true;
+}
+
+// Copies at most kMapTextLength - 1 units of the argument's text; the field stays terminated.
+// False when memory ran out.
+bool ReadText(Value* argument, char16_t (&field)[kMapTextLength]) {
+  const port::Owned<char16_t> text = ArgToWide(argument);
+  if (text == nullptr) return false;
+  size_t n = 0;
+  for (; n < kMapTextLength - 1 && text.get()[n] != 0; ++n) field[n] = text.get()[n];
+  field[n] = 0;
+  return true;
+}
+
+int32_t Fail(char* message, const char* text) {
+  std::strncpy(message, text, kNativeMessageSize - 1);
+  message[kNativeMessageSize - 1] = 0;
+  return kNativeError;
+}
+
+int32_t Append(const MapEntry& entry, char* message) {
+  return AddMapInfo(entry) == 0 ? 0 : Fail(message, "Alloc failed");
+}
+
+MapEntry NewEntry(MapType type) {
+  MapEntry entry;
+  std::memset(&entry, 0, sizeof entry);
+  entry.type = type;
+  return entry;
+}
+
+// The three settings share one shape: a required integer stored as it is.
+template <typename T>
+int32_t SetSetting(Value* first, std::atomic<T>& setting) {
+  if (first == nullptr) return kTooFewArguments;
+  setting.store(static_cast<T>(ArgToInt(first)), std::memory_order_relaxed);
+  return 0;
+}
+
+// The error text as UTF-16, cut to the box's buffer without splitting a surrogate pair.
+void ShowError(const char16_t* text) {
+  char16_t shown[kErrorTextCapacity];
+  size_t n = 0;
+  for (; n < kErrorTextCapacity - 1 && text[n] != 0; ++n) shown[n] = text[n];
+  if (n == kErrorTextCapacity - 1 && text[n] != 0 && shown[n - 1] >= 0xD800 &&
+      shown[n - 1] <= 0xDBFF) {
+    --n;  // a lead surrogate whose partner did not fit
+  }
+  shown[n] = 0;
+  if (ErrorSink sink = g_errorSink.load(std::memory_order_acquire)) sink(shown);
+}
+
+NativeEntry g_hostNatives[kHostNativeCount] = {
+    {"_sfunc_error", 0, &_sfunc_error},
+    {"_sfunc_swap", 0, &_sfunc_swap},
+    {"_sfunc_exec", 0, &_sfunc_exec},
+    {"_sfunc_setholdduration", 0, &_sfunc_setholdduration},
+    {"_sfunc_useimetoggle", 0, &_sfunc_useimetoggle},
+    {"_sfunc_debugmode", 0, &_sfunc_debugmode},
+};
+
+}  // namespace
+
+NativeEntry* HostNativeTable() {
+  return g_hostNatives;
+}
+
+void SetErrorSink(ErrorSink sink) {
+  g_errorSink.store(sink, std::memory_order_release);
+}
+
+int32_t _sfunc_swap(Frame*, Value* first, Value*, char* message) {
+  Arguments args(first);
+  MapEntry entry = NewEntry(Swap);
+  if (!ReadKeyFields(args, entry)) return kTooFewArguments;
+  Value* key1 = args.Take();
+  if (key1 == nullptr) return kTooFewArguments;
+  entry.keys[0] = static_cast<uint8_t>(ArgToInt(key1));
+  // Optional keys: reading stops at the first one missing.
+  for (int k = 1; k < 4; ++k) {
+    Value* key = args.Take();
+    if (key == nullptr) break;
+    entry.keys[k] = static_cast<uint8_t>(ArgToInt(key));
+  }
+  return Append(entry, message);
+}
+
+int32_t _sfunc_exec(Frame*, Value* first, Value*, char* message) {
+  Arguments args(first);
+  MapEntry entry = NewEntry(Exec);
+  if (!ReadKeyFields(args, entry)) return kTooFewArguments;
+  Value* path = args.Take();
+  if (path == nullptr) return kTooFewArguments;
+  if (!ReadText(path, entry.path)) return Fail(message, "Alloc failed");
+  Value* parameters = args.Take();
+  if (parameters != nullptr && !ReadText(parameters, entry.parameters)) {
+    return Fail(message, "Alloc failed");
+  }
+  return Append(entry, message);
+}
+
+int32_t _sfunc_setholdduration(Frame*, Value* first, Value*, char*) {
+  return SetSetting(first, TheHostSettings().holdDuration);
+}
+
+int32_t _sfunc_useimetoggle(Frame*, Value* first, Value*, char*) {
+  return SetSetting(first, TheHostSettings().useImeToggle);
+}
+
+int32_t _sfunc_debugmode(Frame*, Value* first, Value*, char*) {
+  return SetSetting(first, TheHostSettings().debugMode);
+}
+
+int32_t _sfunc_error(Frame*, Value* first, Value*, char* message) {
+  if (first == nullptr) return kTooFewArguments;
+  const port::Owned<char16_t> text = ArgToWide(first);
+  if (text == nullptr) return Fail(message, "Alloc failed");
+  ShowError(text.get());
+  return 0;
+}
+
+}  // namespace keytwine
