@@ -1,0 +1,134 @@
+#include "script/front/syntax.h"
+
+#include <cstdio>
+#include <unordered_map>
+#include <vector>
+
+#include "script/pattern/pattern.h"
+#include "script/port/port.h"
+
+namespace keytwine {
+
+SyntaxNode* NewNode(int32_t kind, const char* position) {
+  auto* node = static_cast<SyntaxNode*>(port::AllocZero(sizeof(SyntaxNode)));
+  if (node == nullptr) return nullptr;
+  node->kind = kind;
+  node->position = position;
+  return node;
+}
+
+// Child chains are released by rotating them into the chain: a node with a child C gives C's
+// successors to itself as its new child and becomes C's successor, and the walk goes on at C.
+// Every node is visited a bounded number of times and no stack grows, however deep the nesting.
+void ReleaseChain(SyntaxNode* first) {
+  SyntaxNode* node = first;
+  while (node != nullptr) {
+    SyntaxNode* child = node->child;
+    if (child != nullptr) {
+      node->child = child->next;
+      child->next = node;
+      node = child;
+      continue;
+    }
+    SyntaxNode* next = node->next;
+    FreePattern(node->pattern);
+    port::Free(node->text);
+    port::Free(node);
+    node = next;
+  }
+}
+
+void ReleaseFunctionList(FunctionEntry* first) {
+  while (first != nullptr) {
+    FunctionEntry* next = first->next;
+    port::Free(first->name);
+    port::Free(first);
+    first = next;
+  }
+}
+
+namespace {
+
+struct DumpItem {
+  const SyntaxNode* node;
+  int indent;
+};
+
+// Every node of the chain and its child chains in dump order (a node, its child chain, then the
+// node after it), with its indentation.
+std::vector<DumpItem> DumpOrder(const SyntaxNode* first) {
+  std::vector<DumpItem> order;
+  std::vector<DumpItem> pending;
+  if (first != nullptr) pending.push_back({first, 0});
+  while (!pending.empty()) {
+    const DumpItem item = pending.back();
+    pending.pop_back();
+    order.push_back(item);
+    if (item.node->next != nullptr) pending.push_back({item.node->next, item.indent});
+    if (item.node->child != nullptr) pending.push_back({item.node->child, item.indent + 1});
+  }
+  return order;
+}
+
+void AppendText(std::string& out, const char* text) {
+  out += " \"";
+  for (const char* p = text; *p != 0; ++p) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if (byte == '"' || byte == '\\') {
+      out += '\\';
+      out += static_cast<char>(byte);
+    } else if (byte == '\n') {
+      out += "\\n";
+    } else if (byte == '\r') {
+      out += "\\r";
+    } else if (byte == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      out += escaped;
+    } else {
+      out += static_cast<char>(byte);
+    }
+  }
+  out += '"';
+}
+
+}  // namespace
+
+std::string DumpChain(const SyntaxNode* first) {
+  const std::vector<DumpItem> order = DumpOrder(first);
+  std::unordered_map<const SyntaxNode*, int> labels;
+  for (const DumpItem& item : order) {
+    if (item.node->kind == T_JUMP && item.node->target != nullptr) labels[item.node->target] = 0;
+  }
+  int nextLabel = 1;
+  for (const DumpItem& item : order) {
+    auto found = labels.find(item.node);
+    if (found != labels.end() && found->second == 0) found->second = nextLabel++;
+  }
+  std::string out;
+  for (const DumpItem& item : order) {
+    const SyntaxNode* node = item.node;
+    out.append(static_cast<size_t>(item.indent) * 2, ' ');
+    auto label = labels.find(node);
+    if (label != labels.end() && label->second != 0) {
+      out += '@' + std::to_string(label->second) + ' ';
+    }
+    out += TokenName(node->kind);
+    if (node->text != nullptr) AppendText(out, node->text);
+    if (node->kind == T_NUMBER) out += ' ' + std::to_string(node->number);
+    if (node->blockStatement != 0) out += " block";
+    if (node->kind == T_PATTERN && node->pattern == nullptr) out += " (no pattern)";
+    if (node->kind == T_JUMP) {
+      auto target = labels.find(node->target);
+      out += target != labels.end() && target->second != 0
+                 ? " -> @" + std::to_string(target->second)
+                 : std::string(" -> ?");
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+}  // namespace keytwine

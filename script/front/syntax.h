@@ -1,0 +1,76 @@
+// The syntax tree: the contract between the parser and the executor.
+//
+// A parsed script is not an expression tree in the usual sense. Each statement sequence is a
+// singly linked chain of nodes in evaluation order: operands come before their operator (postfix
+// order), so an expression is a run of nodes that the executor evaluates with a value stack from
+// left to right, and statements follow each other on the same chain. Only three things leave the
+// chain: a node may own a child chain (the statements of a block, a loop body, a switch body, a
+// function body, the elements of a list literal), a T_JUMP names the marker after which execution
+// continues, and a pattern literal owns its compiled pattern.
+#ifndef KEYTWINE_SCRIPT_FRONT_SYNTAX_H
+#define KEYTWINE_SCRIPT_FRONT_SYNTAX_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "script/front/tokens.h"
+#include "script/runtime/engine.h"
+
+namespace keytwine {
+
+// Cached callee of a T_CALL node.
+enum CallTargetKind : int32_t {
+  kCallTargetNone = 0,
+  kCallTargetFunction = 1,  // callTarget is a FunctionEntry
+  kCallTargetNative = 2,    // callTarget is a NativeFunction
+};
+
+// One node, allocated zero-filled from engine memory.
+struct SyntaxNode {
+  int32_t kind;              // TokenKind
+  char* text;                // owned: lowered name or raw literal text; null where there is none
+  CompiledPattern* pattern;  // owned: T_PATTERN only
+  int32_t number;            // T_NUMBER: the value
+  const char* position;      // not owned: start of the token the node was made from
+  void* callTarget;          // not owned: T_CALL callee cached by the runtime; the parser leaves it
+  int32_t callTargetKind;    // CallTargetKind
+  SyntaxNode* next;          // owned: the following node of the chain
+  SyntaxNode* child;         // owned: statements, body or list elements (T_LBRACE, T_CALL in a
+                             // definition, T_SWITCH, T_LOOP_BODY)
+  SyntaxNode* target;        // not owned: the marker a T_JUMP continues after
+  // 1 on a T_LBRACE that stands as a statement (a block), 0 on a list literal. The executor
+  // discards what a block leaves on its stack; a list literal turns it into a list. Without the
+  // mark, `if (a) { b = 1 }` would leave a stray list for the statement after it.
+  int32_t blockStatement;
+};
+
+// A zero-filled node with kind and position set; null when memory runs out (the caller reports
+// "Alloc failed").
+SyntaxNode* NewNode(int32_t kind, const char* position);
+
+// Releases a chain: every node along next, its child chain, compiled pattern and text. Accepts
+// null. Iterative: neither a long chain nor deeply nested child chains cost stack.
+void ReleaseChain(SyntaxNode* first);
+
+// Releases a function list: every entry along next with its name. Accepts null. The definition
+// nodes belong to the script's chain and are not touched.
+void ReleaseFunctionList(FunctionEntry* first);
+
+struct ChainDeleter {
+  void operator()(SyntaxNode* first) const { ReleaseChain(first); }
+};
+// Owns a chain (or a node not yet linked into one).
+using ChainPtr = std::unique_ptr<SyntaxNode, ChainDeleter>;
+
+// A readable dump of a chain, one node per line: the kind name, then the text in double quotes
+// (bytes below 0x20, '"' and '\' escaped), the number of a T_NUMBER, "block" on a block
+// statement, "(no pattern)" on a T_PATTERN without one, and "-> @n" on a jump. A node that some
+// jump targets starts with its label "@n " (labels counted in order of appearance). Child chains
+// follow their owner, indented by two spaces per level. A jump whose target is not in the dumped
+// chains shows "-> ?". An empty chain gives the empty text.
+std::string DumpChain(const SyntaxNode* first);
+
+}  // namespace keytwine
+
+#endif  // KEYTWINE_SCRIPT_FRONT_SYNTAX_H
