@@ -1,0 +1,706 @@
+// The executor: walks a chain of nodes in postfix order with a private evaluation stack and acts
+// on each node by its kind through a table of actions. Blocks, loop bodies, switch bodies, case
+// labels, references in strings and function bodies run in nested walks.
+//
+// The stack is a chain of Values through their next links, top first. An entry either owns its
+// ValueData (a temporary) or aliases a variable's (a variable reference, an index result, a
+// declaration); the argument marker of a call has no data at all and is never an operand.
+#include <atomic>
+#include <cstring>
+
+#include "script/front/syntax.h"
+#include "script/front/tokens.h"
+#include "script/runtime/calls.h"
+#include "script/runtime/error.h"
+#include "script/runtime/execute.h"
+#include "script/runtime/executor_internal.h"
+#include "script/text/text.h"
+
+namespace keytwine {
+namespace {
+
+using exec::kAllocFailed;
+using exec::kSentenceError;
+
+std::atomic<StepHook> stepHook{nullptr};
+
+// One walk of a chain.
+struct Walk {
+  Frame* frame;
+  Value* returnTarget;
+  int32_t* breakCounter;
+  bool naming;           // an out-list is wanted: references and assignments name their entries
+  Value* top = nullptr;  // the evaluation stack, top first
+  SyntaxNode* next = nullptr;  // where the walk goes on after the current node
+  ExecResult result = ExecResult::Normal;
+
+  Walk(Frame* f, Value* target, int32_t* counter, bool withNames)
+      : frame(f), returnTarget(target), breakCounter(counter), naming(withNames) {}
+  ~Walk() { FreeValueChain(top); }
+  Walk(const Walk&) = delete;
+  Walk& operator=(const Walk&) = delete;
+};
+
+// An action returns true to go on with walk.next, false to end the walk with walk.result.
+using Action = bool (*)(Walk& walk, SyntaxNode* node);
+
+// --- Stack and outcome helpers ----------------------------------------------------------------
+
+void Push(Walk& walk, Value* value) {
+  value->next = walk.top;
+  walk.top = value;
+}
+
+Value* Pop(Walk& walk) {
+  Value* value = walk.top;
+  walk.top = value->next;
+  value->next = nullptr;
+  return value;
+}
+
+// The top entry is a value (not the argument marker).
+bool HasOperand(const Walk& walk) {
+  return walk.top != nullptr && walk.top->data != nullptr;
+}
+bool HasTwoOperands(const Walk& walk) {
+  return HasOperand(walk) && walk.top->next != nullptr && walk.top->next->data != nullptr;
+}
+
+bool End(Walk& walk, ExecResult result) {
+  walk.result = result;
+  return false;
+}
+bool Fail(Walk& walk) {
+  return End(walk, ExecResult::Failed);
+}
+bool Report(Walk& walk, const char* message) {
+  ReportError(walk.frame, message, walk.frame->position);
+  return Fail(walk);
+}
+
+// Pushes value, or reports "Alloc failed" when it could not be made.
+bool PushMade(Walk& walk, Value* value) {
+  if (value == nullptr) return Report(walk, kAllocFailed);
+  Push(walk, value);
+  return true;
+}
+
+// Whether this walk holds aliases that a nested walk must not see released.
+bool Holding(const Walk& walk) {
+  return exec::HoldsAliases(walk.top) || exec::HasPending(walk.frame);
+}
+
+// A statement boundary: retired lists are released when no activation can refer into them.
+void SafePoint(const Walk& walk) {
+  exec::ThreadState& state = exec::State();
+  if (state.retired != nullptr && state.holders == 0 && !Holding(walk)) {
+    exec::ReleaseThreadRetired();
+  }
+}
+
+// Carries a non-Normal result of a nested walk outward.
+bool Propagate(Walk& walk, ExecResult result) {
+  return result == ExecResult::Normal ? true : End(walk, result);
+}
+
+// A new frame for a block inside walk's frame.
+Frame BlockFrame(const Walk& walk) {
+  Frame block{};
+  block.position = walk.frame->position;
+  block.script = walk.frame->script;
+  block.parent = walk.frame;
+  return block;
+}
+
+// Gives an entry a copy of name (no name when name is null).
+bool CopyName(Value* entry, const char* name, NameHash hash) {
+  char* copy = nullptr;
+  if (name != nullptr) {
+    copy = Duplicate(name).release();
+    if (copy == nullptr) return false;
+  }
+  port::Free(entry->name);
+  entry->name = copy;
+  entry->hash = copy != nullptr ? hash : 0;
+  return true;
+}
+
+// --- Actions ---------------------------------------------------------------------------------
+
+bool ActNothing(Walk& /*walk*/, SyntaxNode* /*node*/) {
+  return true;
+}
+
+// The end of a statement completes every postfix operator in it, also one whose element was
+// left without a T_POSTFIX_DONE of its own (the parser marks only the innermost element list).
+bool ActSemicolon(Walk& walk, SyntaxNode* /*node*/) {
+  FreeValueChain(walk.top);
+  walk.top = nullptr;
+  exec::ApplyPending(walk.frame);
+  SafePoint(walk);
+  return true;
+}
+
+// An empty list item or argument counts as integer 0.
+bool ActComma(Walk& walk, SyntaxNode* node) {
+  if (walk.top == nullptr && !PushMade(walk, exec::NewInteger(0))) return false;
+  if (node->next != nullptr && node->next->kind == T_COMMA) {
+    return PushMade(walk, exec::NewInteger(0));
+  }
+  return true;
+}
+
+// List literal entries become temporaries that own their data: an alias could outlive the
+// variable it names (a name first seen inside the literal dies with the literal's block frame).
+bool DetachEntries(Frame* frame, Value** entries) {
+  for (Value** slot = entries; *slot != nullptr; slot = &(*slot)->next) {
+    Value* entry = *slot;
+    entry->pattern = nullptr;
+    if (!exec::IsAlias(entry)) continue;
+    Value* copy = exec::CopyEntry(frame, entry);
+    if (copy == nullptr) return false;
+    copy->next = entry->next;
+    *slot = copy;
+    FreeValue(entry);
+  }
+  return true;
+}
+
+// A block statement discards what it leaves; a list literal makes a list of it.
+bool ActBrace(Walk& walk, SyntaxNode* node) {
+  Frame block = BlockFrame(walk);
+  FrameGuard leave(block);
+  exec::HoldGuard hold(Holding(walk));
+  if (node->blockStatement != 0) {
+    return Propagate(walk,
+                     Execute(&block, node->child, walk.returnTarget, nullptr, walk.breakCounter));
+  }
+  Value* entries = nullptr;
+  const ExecResult result =
+      Execute(&block, node->child, walk.returnTarget, &entries, walk.breakCounter);
+  // Detaching may replace the first entry: the chain is owned from its final head on.
+  const bool detached = result == ExecResult::Normal && DetachEntries(walk.frame, &entries);
+  ValueChainPtr owned(entries);
+  if (result != ExecResult::Normal) return End(walk, result);
+  if (!detached) return Report(walk, kAllocFailed);
+  Value* list = NewValue();
+  if (list == nullptr) return Report(walk, kAllocFailed);
+  list->elements = owned.release();
+  list->wholeList = 1;
+  Push(walk, list);
+  return true;
+}
+
+// target = value: a pattern target binds its captures, a list on either side replaces the
+// target's list, otherwise the scalar is assigned. The value is the result.
+bool ActAssign(Walk& walk, SyntaxNode* /*node*/) {
+  if (!HasTwoOperands(walk)) return Report(walk, kSentenceError);
+  ValuePtr value(Pop(walk));
+  ValuePtr target(Pop(walk));
+  if (target->pattern != nullptr) {
+    // A copy: the captures may assign to the very variable whose text is matched.
+    Owned<char> text = exec::TextOf(walk.frame, value.get());
+    if (text == nullptr) return Report(walk, kAllocFailed);
+    exec::HoldGuard hold(Holding(walk) || exec::IsAlias(value.get()));
+    MatchAndAssign(walk.frame, target->pattern, text.get());
+  } else if (value->wholeList != 0 || target->wholeList != 0) {
+    if (!exec::ReplaceList(walk.frame, target.get(), value.get())) return Fail(walk);
+  } else if (!AssignData(walk.frame, target->data, value->data)) {
+    return Fail(walk);
+  }
+  if (walk.naming && !CopyName(value.get(), target->name, target->hash)) {
+    return Report(walk, kAllocFailed);
+  }
+  Push(walk, value.release());
+  return true;
+}
+
+bool ActUnary(Walk& walk, SyntaxNode* node) {
+  if (!HasOperand(walk)) return Report(walk, kSentenceError);
+  Value* operand = Pop(walk);
+  Value* result = UnaryOperation(walk.frame, operand, node->kind);
+  if (result != operand) FreeValue(operand);
+  if (result == nullptr) return Fail(walk);
+  Push(walk, result);
+  return true;
+}
+
+bool ActPostfixDone(Walk& walk, SyntaxNode* /*node*/) {
+  exec::ApplyPending(walk.frame);
+  return true;
+}
+
+bool ActNumber(Walk& walk, SyntaxNode* node) {
+  return PushMade(walk, exec::NewInteger(node->number));
+}
+
+bool ActString(Walk& walk, SyntaxNode* node) {
+  Owned<char> text;
+  {
+    exec::HoldGuard hold(Holding(walk));
+    text = BuildString(walk.frame, node->text);
+  }
+  if (text == nullptr) return Fail(walk);
+  Value* value = exec::NewText(std::move(text));
+  if (value == nullptr) return Report(walk, kAllocFailed);
+  value->pattern = node->pattern;
+  Push(walk, value);
+  return true;
+}
+
+bool ActPattern(Walk& walk, SyntaxNode* node) {
+  Value* value = exec::NewInteger(0);
+  if (value != nullptr) value->pattern = node->pattern;
+  return PushMade(walk, value);
+}
+
+// Pushes an alias of variable (named when the walk names its entries).
+bool PushAlias(Walk& walk, const Value* variable) {
+  Value* alias = NewAlias(variable);
+  if (alias == nullptr) return Report(walk, kAllocFailed);
+  alias->elements = exec::ListOf(variable);
+  Push(walk, alias);
+  if (walk.naming && !CopyName(alias, variable->name, variable->hash)) {
+    return Report(walk, kAllocFailed);
+  }
+  return true;
+}
+
+bool ActDeclare(Walk& walk, SyntaxNode* node) {
+  Value* variable = DeclareVariable(walk.frame, node->text, node->position);
+  if (variable == nullptr) return Fail(walk);
+  return PushAlias(walk, variable);
+}
+
+// A name is looked up through the frames and the globals; an unknown one is declared in the
+// current frame, or reported under #option(explicit).
+Value* ResolveVariable(Frame* frame, const char* text, const char* position) {
+  const char* name = text != nullptr ? text : "";
+  if (*name == '&') ++name;
+  if (Value* variable = LookUpVariable(frame, name)) return variable;
+  if (frame->script != nullptr && frame->script->optionExplicit != 0) {
+    ReportNamedError(frame, name, " :Variable is not defined", position);
+    return nullptr;
+  }
+  return DeclareVariable(frame, name, position);
+}
+
+bool ActVariable(Walk& walk, SyntaxNode* node) {
+  Value* variable = ResolveVariable(walk.frame, node->text, node->position);
+  if (variable == nullptr) return Fail(walk);
+  return PushAlias(walk, variable);
+}
+
+// The element of base selected by index: an alias when base is a variable, a copy when base is
+// a temporary. Element creation in shared data takes the VariableLock. Null after a report.
+Value* IndexValue(Frame* frame, Value* base, const Value* index) {
+  Value* result = nullptr;
+  {
+    exec::SharedLock lock(frame, exec::IsShared(base));
+    Value* element = ElementOf(frame, base, index->data);
+    if (element == nullptr) return nullptr;  // reported
+    if (exec::IsAlias(base)) {
+      result = NewAlias(element);
+      if (result != nullptr) result->elements = exec::ListOf(element);
+    } else {
+      result = exec::CopyEntry(frame, element);
+      if (result != nullptr) {
+        port::Free(result->name);
+        result->name = nullptr;
+        result->hash = 0;
+      }
+    }
+  }
+  if (result == nullptr) ReportError(frame, kAllocFailed, frame->position);
+  return result;
+}
+
+bool ActIndex(Walk& walk, SyntaxNode* /*node*/) {
+  if (!HasTwoOperands(walk)) return Report(walk, kSentenceError);
+  ValuePtr index(Pop(walk));
+  ValuePtr base(Pop(walk));
+  if (exec::IsShared(index.get())) {
+    // A copy taken under the lock: another script thread may assign the variable meanwhile.
+    ValuePtr copy(NewValue());
+    if (copy == nullptr) return Report(walk, kAllocFailed);
+    if (!AssignData(walk.frame, copy->data, index->data)) return Fail(walk);
+    index = std::move(copy);
+  }
+  const ValueData* key = index->data;
+  // Reported here rather than under the lock that element creation takes.
+  if (key->type == kTypeInteger && key->integer < 0) return Report(walk, "Index error");
+  const bool whole = key->type == kTypeString && (key->text == nullptr || key->text[0] == 0);
+  if (whole && !exec::IsAlias(base.get())) {  // a temporary's whole list is the temporary
+    base->wholeList = 1;
+    base->pattern = nullptr;
+    Push(walk, base.release());
+    return true;
+  }
+  Value* result = IndexValue(walk.frame, base.get(), index.get());
+  if (result == nullptr) return Fail(walk);
+  result->wholeList = whole ? 1 : 0;
+  Push(walk, result);
+  return true;
+}
+
+bool ActCallBegin(Walk& walk, SyntaxNode* /*node*/) {
+  Value* marker = NewAlias(nullptr);  // a Value without data
+  return PushMade(walk, marker);
+}
+
+// The "at" line of a failed call, unless the call is a direct recursion of the function that
+// made it.
+void Traceback(Frame* frame, const char* name) {
+  const Frame* outer = frame;
+  while (outer->parent != nullptr) outer = outer->parent;
+  if (outer->functionName == nullptr || std::strcmp(outer->functionName, name) != 0) {
+    ReportError(frame, nullptr, frame->position, 1);
+  }
+}
+
+bool ActCall(Walk& walk, SyntaxNode* node) {
+  // The arguments are the entries above the nearest marker, in source order.
+  Value* arguments = nullptr;
+  while (HasOperand(walk)) {
+    Value* argument = Pop(walk);
+    argument->next = arguments;
+    arguments = argument;
+  }
+  ValueChainPtr owned(arguments);
+  if (walk.top == nullptr) return Report(walk, kSentenceError);
+  FreeValue(Pop(walk));
+  const char* name = node->text != nullptr ? node->text : "";
+  if (*name == '&') {
+    int32_t id = 0;
+    {
+      // The new thread copies the arguments; counted all the same, in case the hook runs the call
+      // before it returns.
+      exec::HoldGuard hold(Holding(walk) || exec::HoldsAliases(arguments));
+      id = StartScriptThread(walk.frame, node, name + 1, arguments);
+    }
+    return PushMade(walk, exec::NewInteger(id));
+  }
+  Value* result = nullptr;
+  {
+    exec::HoldGuard hold(Holding(walk) || exec::HoldsAliases(arguments));
+    result = CallFunction(walk.frame, node, name, arguments);
+  }
+  walk.frame->position = node->position;
+  if (result == nullptr || IsFailedValue(result)) {
+    Traceback(walk.frame, name);
+    return Fail(walk);
+  }
+  Push(walk, result);
+  return true;
+}
+
+bool ActBreak(Walk& walk, SyntaxNode* /*node*/) {
+  if (walk.breakCounter != nullptr) {
+    int32_t count = 0;
+    if (HasOperand(walk)) {
+      ValuePtr value(Pop(walk));
+      count = exec::IntegerOf(walk.frame, value.get());
+    }
+    *walk.breakCounter = count < 0 ? 0 : count;
+  }
+  return End(walk, ExecResult::Break);
+}
+
+bool ActContinue(Walk& walk, SyntaxNode* /*node*/) {
+  return End(walk, ExecResult::Continue);
+}
+
+SyntaxNode* ColonAfter(SyntaxNode* node) {
+  for (node = node->next; node != nullptr; node = node->next) {
+    if (node->kind == T_COLON) return node;
+  }
+  return nullptr;
+}
+
+// A label reached in the flow (fall-through) goes on after its colon.
+bool ActLabel(Walk& walk, SyntaxNode* node) {
+  SyntaxNode* colon = ColonAfter(node);
+  walk.next = colon != nullptr ? colon->next : nullptr;
+  return true;
+}
+
+// The label that value selects in a switch body: the first case whose label equals it, else the
+// first default. A case label that fails or yields nothing ends the search with no label.
+SyntaxNode* FindLabel(Frame* frame, SyntaxNode* body, const Value* value) {
+  for (SyntaxNode* node = body; node != nullptr; node = node->next) {
+    if (node->kind != T_CASE) continue;
+    Value* out = nullptr;
+    const ExecResult result = ExecuteUntil(frame, node->next, ColonAfter(node), &out);
+    ValueChainPtr owned(out);
+    if (result == ExecResult::Failed || out == nullptr || out->data == nullptr) return nullptr;
+    ValuePtr equal(BinaryOperation(frame, out, value, T_EQ));
+    if (equal == nullptr) return nullptr;
+    if (equal->data->integer != 0) return node;
+  }
+  for (SyntaxNode* node = body; node != nullptr; node = node->next) {
+    if (node->kind == T_DEFAULT) return node;
+  }
+  return nullptr;
+}
+
+bool ActSwitch(Walk& walk, SyntaxNode* node) {
+  if (!HasOperand(walk)) return Report(walk, kSentenceError);
+  SyntaxNode* label = nullptr;
+  {
+    ValuePtr value(Pop(walk));
+    exec::HoldGuard hold(Holding(walk) || exec::IsAlias(value.get()));
+    label = FindLabel(walk.frame, node->child, value.get());
+  }
+  walk.frame->position = node->position;
+  if (label == nullptr) return true;
+  Frame block = BlockFrame(walk);
+  FrameGuard leave(block);
+  ExecResult result;
+  {
+    exec::HoldGuard hold(Holding(walk));
+    result = Execute(&block, label, walk.returnTarget, nullptr, walk.breakCounter);
+  }
+  if (result == ExecResult::Break) {
+    if (walk.breakCounter != nullptr && *walk.breakCounter > 0) {
+      --*walk.breakCounter;
+      return End(walk, ExecResult::Break);
+    }
+    return true;
+  }
+  return Propagate(walk, result);
+}
+
+// return, resume and exit hand the top value to the return target.
+bool Transfer(Walk& walk) {
+  Value* target = walk.returnTarget;
+  if (target == nullptr) return true;
+  if (!HasOperand(walk)) {
+    SetIntegerData(target->data, 0);
+    return true;
+  }
+  ValuePtr top(Pop(walk));
+  if (!AssignData(walk.frame, target->data, top->data)) return false;
+  Value* copy = nullptr;
+  if (!exec::CopyListOf(walk.frame, top.get(), &copy)) {
+    ReportError(walk.frame, kAllocFailed, walk.frame->position);
+    return false;
+  }
+  FreeValueChain(target->elements);  // the target is the caller's fresh result: nothing aliases it
+  target->elements = copy;
+  target->wholeList = top->wholeList;
+  return true;
+}
+
+bool ActReturn(Walk& walk, SyntaxNode* /*node*/) {
+  return Transfer(walk) ? End(walk, ExecResult::Returned) : Fail(walk);
+}
+
+bool ActExit(Walk& walk, SyntaxNode* /*node*/) {
+  return Transfer(walk) ? End(walk, ExecResult::Exited) : Fail(walk);
+}
+
+bool ActJump(Walk& walk, SyntaxNode* node) {
+  if (node->target == nullptr) return Report(walk, kSentenceError);
+  walk.next = node->target->next;
+  return true;
+}
+
+// A true or missing condition skips the jump that follows.
+bool ActTest(Walk& walk, SyntaxNode* node) {
+  bool skip = true;
+  if (HasOperand(walk)) {
+    ValuePtr condition(Pop(walk));
+    skip = exec::TruthOf(walk.frame, condition.get());
+  }
+  if (skip) walk.next = node->next != nullptr ? node->next->next : nullptr;
+  return true;
+}
+
+// The node after the loop's T_LOOP_END: the target of the exit jump that follows the body node.
+SyntaxNode* AfterLoop(SyntaxNode* body) {
+  SyntaxNode* exitJump = body->next;
+  if (exitJump != nullptr && exitJump->kind == T_JUMP && exitJump->target != nullptr) {
+    return exitJump->target->next;
+  }
+  for (SyntaxNode* node = body->next; node != nullptr; node = node->next) {
+    if (node->kind == T_LOOP_END) return node->next;
+  }
+  return nullptr;
+}
+
+// One loop step: a false condition goes on with the exit jump; otherwise the body runs, and a
+// completed iteration yields the processor and goes on after the exit jump (the step part of a
+// for loop, then the jump back to the head).
+bool ActLoopBody(Walk& walk, SyntaxNode* node) {
+  if (HasOperand(walk)) {
+    ValuePtr condition(Pop(walk));
+    if (!exec::TruthOf(walk.frame, condition.get())) return true;
+  }
+  ExecResult result;
+  {
+    exec::HoldGuard hold(Holding(walk));
+    result = Execute(walk.frame, node->child, walk.returnTarget, nullptr, walk.breakCounter);
+  }
+  switch (result) {
+    case ExecResult::Normal:
+    case ExecResult::Continue:
+      port::YieldThread();
+      SafePoint(walk);
+      walk.next = node->next != nullptr ? node->next->next : nullptr;
+      return true;
+    case ExecResult::Break:
+      if (walk.breakCounter != nullptr && *walk.breakCounter > 0) {
+        --*walk.breakCounter;
+        return End(walk, ExecResult::Break);
+      }
+      walk.next = AfterLoop(node);
+      return true;
+    default:
+      return End(walk, result);
+  }
+}
+
+// Every kind the parser does not leave in expression position falls here too.
+bool ActBinary(Walk& walk, SyntaxNode* node) {
+  if (!HasTwoOperands(walk)) return Report(walk, kSentenceError);
+  ValuePtr right(Pop(walk));
+  ValuePtr left(Pop(walk));
+  Value* result = BinaryOperation(walk.frame, left.get(), right.get(), node->kind);
+  if (result == nullptr) return Fail(walk);
+  Push(walk, result);
+  return true;
+}
+
+// --- The action table ------------------------------------------------------------------------
+
+struct ActionTable {
+  Action actions[kLastTokenKind + 1];
+};
+
+constexpr ActionTable MakeActions() {
+  ActionTable table{};
+  for (Action& action : table.actions) action = &ActBinary;
+  table.actions[T_SEMICOLON] = &ActSemicolon;
+  table.actions[T_COMMA] = &ActComma;
+  table.actions[T_LBRACE] = &ActBrace;
+  table.actions[T_ASSIGN] = &ActAssign;
+  for (int32_t kind = T_NOT; kind <= T_POSTDEC; ++kind) table.actions[kind] = &ActUnary;
+  table.actions[T_POSTFIX_DONE] = &ActPostfixDone;
+  table.actions[T_NUMBER] = &ActNumber;
+  table.actions[T_STRING] = &ActString;
+  table.actions[T_PATTERN] = &ActPattern;
+  table.actions[T_DECLARE] = &ActDeclare;
+  table.actions[T_VARIABLE] = &ActVariable;
+  table.actions[T_INDEX] = &ActIndex;
+  table.actions[T_CALL_BEGIN] = &ActCallBegin;
+  table.actions[T_CALL] = &ActCall;
+  table.actions[T_ELSE] = &ActNothing;
+  table.actions[T_IF_END] = &ActNothing;
+  table.actions[T_LOOP_HEAD] = &ActNothing;
+  table.actions[T_LOOP_END] = &ActNothing;
+  table.actions[T_DO_COND] = &ActNothing;
+  table.actions[T_FUNCTION_END] = &ActNothing;
+  table.actions[T_BREAK] = &ActBreak;
+  table.actions[T_CONTINUE] = &ActContinue;
+  table.actions[T_SWITCH] = &ActSwitch;
+  table.actions[T_CASE] = &ActLabel;
+  table.actions[T_DEFAULT] = &ActLabel;
+  table.actions[T_RETURN] = &ActReturn;
+  table.actions[T_EXIT] = &ActExit;
+  table.actions[T_JUMP] = &ActJump;
+  table.actions[T_TEST] = &ActTest;
+  table.actions[T_LOOP_BODY] = &ActLoopBody;
+  return table;
+}
+
+constexpr ActionTable kActions = MakeActions();
+
+Action ActionFor(int32_t kind) {
+  if (kind < 0 || kind > kLastTokenKind) return &ActBinary;
+  return kActions.actions[kind];
+}
+
+// Counts one Execute for as long as it lives; the outermost one of a thread fixes the stack base.
+class ExecuteLevel {
+ public:
+  ExecuteLevel() : state_(exec::State()) {
+    if (state_.executeDepth == 0) {
+      state_.stackBase = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    }
+    ++state_.executeDepth;
+  }
+  ~ExecuteLevel() {
+    if (--state_.executeDepth == 0) state_.stackBase = 0;
+  }
+  ExecuteLevel(const ExecuteLevel&) = delete;
+  ExecuteLevel& operator=(const ExecuteLevel&) = delete;
+  bool Outermost() const { return state_.executeDepth == 1; }
+
+ private:
+  exec::ThreadState& state_;
+};
+
+// Hands the stack back in push order.
+Value* Reversed(Value* top) {
+  Value* reversed = nullptr;
+  while (top != nullptr) {
+    Value* next = top->next;
+    top->next = reversed;
+    reversed = top;
+    top = next;
+  }
+  return reversed;
+}
+
+ExecResult Run(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value* returnTarget,
+               Value** outList, int32_t* breakCounter) {
+  if (outList != nullptr) *outList = nullptr;
+  if (frame == nullptr || IsStopping()) return ExecResult::Failed;
+  ExecuteLevel level;
+  if (exec::StackExhausted()) {
+    if (frame->position == nullptr && first != nullptr) frame->position = first->position;
+    ReportError(frame, kCallDepthExceeded, frame->position);
+    return ExecResult::Failed;
+  }
+  Walk walk(frame, returnTarget, breakCounter, outList != nullptr);
+  const StepHook hook = stepHook.load(std::memory_order_relaxed);
+  for (SyntaxNode* node = first; node != nullptr && node != stopAt; node = walk.next) {
+    if (frame->stopKind != 0 && node->kind == frame->stopKind) break;
+    if (hook != nullptr && !hook()) {
+      walk.result = ExecResult::Failed;
+      break;
+    }
+    frame->position = node->position;
+    walk.next = node->next;
+    if (!ActionFor(node->kind)(walk, node)) break;
+  }
+  const ExecResult result = walk.result;
+  if (outList != nullptr) {
+    *outList = Reversed(walk.top);
+    walk.top = nullptr;
+  } else if (level.Outermost()) {
+    // The end of the last statement; then nothing of this thread can refer into retired lists.
+    FreeValueChain(walk.top);
+    walk.top = nullptr;
+    exec::ApplyPending(frame);
+    if (exec::State().holders == 0 && !exec::HasPending(frame)) exec::ReleaseThreadRetired();
+  }
+  return result;
+}
+
+}  // namespace
+
+ExecResult Execute(Frame* frame, SyntaxNode* first, Value* returnTarget, Value** outList,
+                   int32_t* breakCounter) {
+  return Run(frame, first, nullptr, returnTarget, outList, breakCounter);
+}
+
+ExecResult ExecuteUntil(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value** outList) {
+  return Run(frame, first, stopAt, nullptr, outList, nullptr);
+}
+
+void SetStepHook(StepHook hook) {
+  stepHook.store(hook, std::memory_order_relaxed);
+}
+
+}  // namespace keytwine

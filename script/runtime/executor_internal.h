@@ -1,0 +1,147 @@
+// Internal to the executor, the operators and the calls: per-thread execution state, the
+// retirement of replaced element lists, locking of shared data, and small Value helpers.
+//
+// Aliases. A stack entry for a variable, a by-reference parameter, an element of `arg` and a
+// queued post-increment all hold the ValueData of a Value they do not own. Such a Value dies
+// when its frame is left or when a whole-list assignment replaces the list it is in. Frames are
+// left only when nothing of theirs can be referred to any more (list literals copy their
+// entries first), and replaced lists are "retired" rather than freed: they stay alive until the
+// thread reaches a statement boundary at which no alias can exist. An activation that holds
+// aliases (on its stack, in hand, or queued on its frames) counts itself in `holders` while a
+// nested walk runs; the nested walk releases retired lists only when that count is 0.
+#ifndef KEYTWINE_SCRIPT_RUNTIME_EXECUTOR_INTERNAL_H
+#define KEYTWINE_SCRIPT_RUNTIME_EXECUTOR_INTERNAL_H
+
+#include <cstdint>
+
+#include "script/port/port.h"
+#include "script/runtime/engine.h"
+#include "script/runtime/execute.h"
+
+namespace keytwine::exec {
+
+inline constexpr const char kSentenceError[] = "Sentence error";
+inline constexpr const char kAllocFailed[] = "Alloc failed";
+
+// --- Per-thread state ----------------------------------------------------------------------
+
+struct ThreadState {
+  ThreadState() = default;
+  ~ThreadState();  // a script thread that ends frees what it retired
+  ThreadState(const ThreadState&) = delete;
+  ThreadState& operator=(const ThreadState&) = delete;
+
+  int32_t executeDepth = 0;  // Execute calls in progress
+  int32_t callDepth = 0;     // script function calls in progress
+  int32_t holders = 0;       // enclosing activations that hold aliases
+  uintptr_t stackBase = 0;   // frame address of the outermost Execute
+  Value* retired = nullptr;  // replaced unshared element lists, waiting for a safe point
+};
+ThreadState& State();
+
+// True when one more walk or call would pass kMaxCallDepth (calls only) or the stack budget.
+bool StackExhausted();
+
+// Counts one script call level for as long as it lives.
+class CallLevel {
+ public:
+  CallLevel() : state_(State()) { ++state_.callDepth; }
+  ~CallLevel() { --state_.callDepth; }
+  CallLevel(const CallLevel&) = delete;
+  CallLevel& operator=(const CallLevel&) = delete;
+  bool TooDeep() const { return state_.callDepth > kMaxCallDepth || StackExhausted(); }
+
+ private:
+  ThreadState& state_;
+};
+
+// Counts the current activation among the holders while a nested walk runs, when it holds.
+class HoldGuard {
+ public:
+  explicit HoldGuard(bool holding) : holding_(holding) {
+    if (holding_) ++State().holders;
+  }
+  ~HoldGuard() {
+    if (holding_) --State().holders;
+  }
+  HoldGuard(const HoldGuard&) = delete;
+  HoldGuard& operator=(const HoldGuard&) = delete;
+
+ private:
+  bool holding_;
+};
+
+// --- Values --------------------------------------------------------------------------------
+
+// An entry that holds a ValueData it does not own. The argument marker (no data) is none.
+inline bool IsAlias(const Value* value) {
+  return value->data != nullptr && value->data->owner != value;
+}
+// The Value whose element list belongs to value's data: the owner of the data (value itself for
+// a temporary). An alias's own elements field is only a copy made when it was created.
+inline Value* ListHolder(const Value* value) {
+  if (value->data != nullptr && value->data->owner != nullptr) return value->data->owner;
+  return const_cast<Value*>(value);
+}
+inline Value* ListOf(const Value* value) {
+  return ListHolder(value)->elements;
+}
+inline bool IsShared(const Value* value) {
+  return value->data != nullptr && value->data->shared != 0;
+}
+
+// True when an entry of the chain is an alias.
+bool HoldsAliases(const Value* chain);
+// True when frame or an enclosing block frame has queued post-increments or decrements.
+bool HasPending(const Frame* frame);
+
+// New temporaries; null when memory runs out (nothing reported).
+Value* NewInteger(int32_t integer);
+// Takes text (non-null).
+Value* NewText(port::Owned<char> text);
+// A temporary that owns a copy of entry's name, data and list and keeps its wholeList mark; null
+// when memory runs out.
+Value* CopyEntry(Frame* frame, const Value* entry);
+
+// --- Shared data ---------------------------------------------------------------------------
+
+// Holds the VariableLock of frame's engine while it lives, when shared is true.
+class SharedLock {
+ public:
+  SharedLock(const Frame* frame, bool shared);
+  ~SharedLock();
+  SharedLock(const SharedLock&) = delete;
+  SharedLock& operator=(const SharedLock&) = delete;
+
+ private:
+  port::Lock* lock_ = nullptr;
+};
+
+// Reads of data that another script thread may assign meanwhile, under the lock when shared.
+bool TruthOf(const Frame* frame, const Value* value);
+int32_t IntegerOf(const Frame* frame, const Value* value);
+// A new copy of the string form; null when memory runs out.
+port::Owned<char> TextOf(const Frame* frame, const Value* value);
+
+// Adds delta to the integer form of data (wrapping), storing an integer; locked when shared.
+int32_t AddToData(const Frame* frame, ValueData* data, int32_t delta);
+
+// Deep copy of value's element list (under the lock when shared). False when memory runs out.
+bool CopyListOf(const Frame* frame, const Value* value, Value** copy);
+
+// Whole-list assignment: target's list (that of its data's owner) becomes a copy of source's
+// list. The copy is made first, so a source that is the target's own list or holds it works.
+// Reports "Alloc failed" and returns false when memory runs out.
+bool ReplaceList(Frame* frame, Value* target, const Value* source);
+
+// Hands a replaced element list over for release at a safe point.
+void RetireList(Value* list, bool shared);
+// Frees this thread's retired lists.
+void ReleaseThreadRetired();
+
+// Applies frame's queued post-increments and post-decrements and empties the queues.
+void ApplyPending(Frame* frame);
+
+}  // namespace keytwine::exec
+
+#endif  // KEYTWINE_SCRIPT_RUNTIME_EXECUTOR_INTERNAL_H
