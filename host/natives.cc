@@ -81,8 +81,9 @@ int32_t SetSetting(Value* first, std::atomic<T>& setting) {
   return 0;
 }
 
-// The error text as UTF-16, cut to the box's buffer without splitting a surrogate pair.
-void ShowError(const char16_t* text) {
+}  // namespace
+
+void DeliverError(const char16_t* text) {
   char16_t shown[kErrorTextCapacity];
   size_t n = 0;
   for (; n < kErrorTextCapacity - 1 && text[n] != 0; ++n) shown[n] = text[n];
@@ -93,6 +94,8 @@ void ShowError(const char16_t* text) {
   shown[n] = 0;
   if (ErrorSink sink = g_errorSink.load(std::memory_order_acquire)) sink(shown);
 }
+
+namespace {
 
 NativeEntry g_hostNatives[kHostNativeCount] = {
     {"_sfunc_error", 0, &_sfunc_error},
@@ -159,7 +162,7 @@ int32_t _sfunc_error(Frame*, Value* first, Value*, char* message) {
   if (first == nullptr) return kTooFewArguments;
   const port::Owned<char16_t> text = ArgToWide(first);
   if (text == nullptr) return Fail(message, "Alloc failed");
-  ShowError(text.get());
+  DeliverError(text.get());
   return 0;
 }
 

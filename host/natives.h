@@ -25,6 +25,10 @@ NativeEntry* HostNativeTable();
 // Longest text `error` shows, in UTF-16 units, with room for the terminating 0.
 inline constexpr int32_t kErrorTextCapacity = 1024;
 
+// Hands a text to the error sink as `error` does: cut to kErrorTextCapacity - 1 units without
+// splitting a surrogate pair.
+void DeliverError(const char16_t* text);
+
 }  // namespace keytwine
 
 #endif  // KEYTWINE_HOST_NATIVES_H

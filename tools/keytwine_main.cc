@@ -1,10 +1,17 @@
 // keytwine: the remapper's command-line tool.
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <string>
 
+#include "host/configuration.h"
 #include "host/map_table.h"
+#include "host/utf8.h"
+#include "script/port/port.h"
+#include "script/text/text.h"
+#include "tools/number_text.h"
 #include "tools/table_text.h"
 #include "tools/trace_replay.h"
 
@@ -18,11 +25,23 @@ constexpr const char* kHelp =
     "Usage: keytwine COMMAND [ARGUMENTS]\n"
     "\n"
     "Commands:\n"
+    "  check [--codepage CP] FILE\n"
+    "                       Runs the configuration script FILE as the remapper does at start.\n"
+    "                       Prints every text delivered to error() (script error reports too)\n"
+    "                       on standard error, then the settings and the mapping table on\n"
+    "                       standard output. Exit status: 0 no error, 1 errors were reported,\n"
+    "                       2 FILE could not be loaded.\n"
+    "  sim [--codepage CP] CONFIG TRACE\n"
+    "                       Runs CONFIG as check does (reports on standard error), then\n"
+    "                       replays TRACE ('-' for standard input) as replay does.\n"
     "  replay TABLE TRACE   Replays the key events of TRACE ('-' for standard input) through\n"
     "                       the key decisions with the mapping table and settings of TABLE,\n"
     "                       on a simulated device that starts in landscape with no key held\n"
     "                       and the IME closed. Prints every effect of every hook call.\n"
     "  --help               Shows this text.\n"
+    "\n"
+    "--codepage CP selects the code page of the script text: 65001 (UTF-8, the default) or\n"
+    "932 (Shift-JIS).\n"
     "\n"
     "TABLE lists settings and entries, one a line:\n"
     "  useImeToggle=1\n"
@@ -42,12 +61,85 @@ constexpr const char* kHelp =
     "'ime open 0xMODE', 'ime close'; then '=> swallow' or '=> pass'; then 'start \"PATH\"\n"
     "\"PARAMETERS\"' for each program the main window starts.\n"
     "\n"
-    "Exit status: 0 done, 2 a file cannot be read, 64 bad arguments, 65 malformed trace line.\n";
+    "Exit status of replay and sim: 0 done, 2 a file cannot be read, 64 bad arguments,\n"
+    "65 malformed trace line.\n";
 
 int Usage(const char* problem) {
   std::cerr << "keytwine: " << problem << "\nTry 'keytwine --help'.\n";
   return kUsageStatus;
 }
+
+// Replays the trace file ("-": standard input) through the decisions with table and settings.
+int ReplayFile(const char* tracePath, const MapTable& table, const HostSettings& settings) {
+  if (std::strcmp(tracePath, "-") == 0) {
+    return ReplayTrace(std::cin, "-", table, settings, std::cout, std::cerr);
+  }
+  std::ifstream trace(tracePath);
+  if (!trace) {
+    std::cerr << "keytwine: cannot read " << tracePath << "\n";
+    return kCannotLoadStatus;
+  }
+  return ReplayTrace(trace, tracePath, table, settings, std::cout, std::cerr);
+}
+
+// --- check and sim ---------------------------------------------------------------------------
+
+// Texts delivered to error(), possibly from several script threads.
+std::mutex g_errorLock;
+std::atomic<int> g_errorCount{0};
+
+void PrintError(const char16_t* text) {
+  const std::lock_guard<std::mutex> guard(g_errorLock);
+  std::cerr << ToUtf8(text) << "\n" << std::flush;
+  g_errorCount.fetch_add(1);
+}
+
+// Runs the configuration script at path the way the remapper runs Keytwine.ns: its folder is the
+// script's directory and its name the script's file name. False when it could not be loaded.
+bool RunConfigurationFile(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string fileName = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::u16string wideFile = FromUtf8(fileName);
+  const port::Owned<char> name = ToMultiByte(wideFile.c_str());
+  SetErrorSink(&PrintError);
+  const int32_t loaded =
+      name != nullptr ? RunConfigurationScript(FromUtf8(directory).c_str(), name.get()) : 0;
+  SetErrorSink(nullptr);
+  return loaded != 0;
+}
+
+// Reads "[--codepage CP]" at argv[*next]; false (with the usage reported) when it is malformed.
+bool CodePageOption(int argc, char** argv, int* next, int* status) {
+  if (*next >= argc || std::strcmp(argv[*next], "--codepage") != 0) return true;
+  uint32_t codePage = 0;
+  if (*next + 1 >= argc || !ParseNumber(argv[*next + 1], codePage) ||
+      !port::SetCodePage(codePage)) {
+    *status = Usage("--codepage takes 65001 or 932");
+    return false;
+  }
+  *next += 2;
+  return true;
+}
+
+int Check(int argc, char** argv) {
+  int next = 2, status = 0;
+  if (!CodePageOption(argc, argv, &next, &status)) return status;
+  if (argc - next != 1) return Usage("check takes FILE");
+  if (!RunConfigurationFile(argv[next])) return kCannotLoadStatus;
+  PrintTable(std::cout, TheHostSettings(), TheMapTable());
+  return g_errorCount.load() == 0 ? 0 : 1;
+}
+
+int Sim(int argc, char** argv) {
+  int next = 2, status = 0;
+  if (!CodePageOption(argc, argv, &next, &status)) return status;
+  if (argc - next != 2) return Usage("sim takes CONFIG and TRACE");
+  if (!RunConfigurationFile(argv[next])) return kCannotLoadStatus;
+  return ReplayFile(argv[next + 1], TheMapTable(), TheHostSettings());
+}
+
+// --- replay ----------------------------------------------------------------------------------
 
 int Replay(const char* tablePath, const char* tracePath) {
   std::ifstream tableFile(tablePath);
@@ -62,15 +154,7 @@ int Replay(const char* tablePath, const char* tracePath) {
     std::cerr << "keytwine: " << tablePath << ":" << error << "\n";
     return kCannotLoadStatus;
   }
-  if (std::strcmp(tracePath, "-") == 0) {
-    return ReplayTrace(std::cin, "-", table, settings, std::cout, std::cerr);
-  }
-  std::ifstream trace(tracePath);
-  if (!trace) {
-    std::cerr << "keytwine: cannot read " << tracePath << "\n";
-    return kCannotLoadStatus;
-  }
-  return ReplayTrace(trace, tracePath, table, settings, std::cout, std::cerr);
+  return ReplayFile(tracePath, table, settings);
 }
 
 int Main(int argc, char** argv) {
@@ -80,6 +164,8 @@ int Main(int argc, char** argv) {
     std::cout << kHelp;
     return 0;
   }
+  if (command == "check") return Check(argc, argv);
+  if (command == "sim") return Sim(argc, argv);
   if (command == "replay") {
     if (argc != 4) return Usage("replay takes TABLE and TRACE");
     return Replay(argv[2], argv[3]);
