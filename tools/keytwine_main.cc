@@ -31,17 +31,18 @@ constexpr const char* kHelp =
     "                       on standard error, then the settings and the mapping table on\n"
     "                       standard output. Exit status: 0 no error, 1 errors were reported,\n"
     "                       2 FILE could not be loaded.\n"
-    "  sim [--codepage CP] CONFIG TRACE\n"
+    "  sim [--codepage CP] [--echo] CONFIG TRACE\n"
     "                       Runs CONFIG as check does (reports on standard error), then\n"
     "                       replays TRACE ('-' for standard input) as replay does.\n"
-    "  replay TABLE TRACE   Replays the key events of TRACE ('-' for standard input) through\n"
+    "  replay [--echo] TABLE TRACE\n"
+    "                       Replays the key events of TRACE ('-' for standard input) through\n"
     "                       the key decisions with the mapping table and settings of TABLE,\n"
     "                       on a simulated device that starts in landscape with no key held\n"
     "                       and the IME closed. Prints every effect of every hook call.\n"
     "  --help               Shows this text.\n"
     "\n"
     "--codepage CP selects the code page of the script text: 65001 (UTF-8, the default) or\n"
-    "932 (Shift-JIS).\n"
+    "932 (Shift-JIS). --echo starts each hook call's output with '> ' and its trace line.\n"
     "\n"
     "TABLE lists settings and entries, one a line:\n"
     "  useImeToggle=1\n"
@@ -70,16 +71,17 @@ int Usage(const char* problem) {
 }
 
 // Replays the trace file ("-": standard input) through the decisions with table and settings.
-int ReplayFile(const char* tracePath, const MapTable& table, const HostSettings& settings) {
+int ReplayFile(const char* tracePath, const MapTable& table, const HostSettings& settings,
+               bool echo) {
   if (std::strcmp(tracePath, "-") == 0) {
-    return ReplayTrace(std::cin, "-", table, settings, std::cout, std::cerr);
+    return ReplayTrace(std::cin, "-", table, settings, std::cout, std::cerr, echo);
   }
   std::ifstream trace(tracePath);
   if (!trace) {
     std::cerr << "keytwine: cannot read " << tracePath << "\n";
     return kCannotLoadStatus;
   }
-  return ReplayTrace(trace, tracePath, table, settings, std::cout, std::cerr);
+  return ReplayTrace(trace, tracePath, table, settings, std::cout, std::cerr, echo);
 }
 
 // --- check and sim ---------------------------------------------------------------------------
@@ -109,39 +111,55 @@ bool RunConfigurationFile(const std::string& path) {
   return loaded != 0;
 }
 
-// Reads "[--codepage CP]" at argv[*next]; false (with the usage reported) when it is malformed.
-bool CodePageOption(int argc, char** argv, int* next, int* status) {
-  if (*next >= argc || std::strcmp(argv[*next], "--codepage") != 0) return true;
-  uint32_t codePage = 0;
-  if (*next + 1 >= argc || !ParseNumber(argv[*next + 1], codePage) ||
-      !port::SetCodePage(codePage)) {
-    *status = Usage("--codepage takes 65001 or 932");
-    return false;
+struct Options {
+  bool echo = false;
+  int next = 2;  // first operand
+};
+
+// Reads the options "--codepage CP" and "--echo" after the command; false (with the usage
+// reported in *status) when one is malformed.
+bool ReadOptions(int argc, char** argv, Options* options, int* status) {
+  for (int& next = options->next; next < argc && argv[next][0] == '-' && argv[next][1] != 0;) {
+    if (std::strcmp(argv[next], "--echo") == 0) {
+      options->echo = true;
+      ++next;
+      continue;
+    }
+    uint32_t codePage = 0;
+    if (std::strcmp(argv[next], "--codepage") != 0 || next + 1 >= argc ||
+        !ParseNumber(argv[next + 1], codePage) ||
+        (codePage != port::kCodePageUtf8 && codePage != port::kCodePageShiftJis) ||
+        !port::SetCodePage(codePage)) {
+      *status = Usage("unknown option, or --codepage without 65001 or 932");
+      return false;
+    }
+    next += 2;
   }
-  *next += 2;
   return true;
 }
 
 int Check(int argc, char** argv) {
-  int next = 2, status = 0;
-  if (!CodePageOption(argc, argv, &next, &status)) return status;
-  if (argc - next != 1) return Usage("check takes FILE");
-  if (!RunConfigurationFile(argv[next])) return kCannotLoadStatus;
+  Options options;
+  int status = 0;
+  if (!ReadOptions(argc, argv, &options, &status)) return status;
+  if (argc - options.next != 1) return Usage("check takes FILE");
+  if (!RunConfigurationFile(argv[options.next])) return kCannotLoadStatus;
   PrintTable(std::cout, TheHostSettings(), TheMapTable());
   return g_errorCount.load() == 0 ? 0 : 1;
 }
 
 int Sim(int argc, char** argv) {
-  int next = 2, status = 0;
-  if (!CodePageOption(argc, argv, &next, &status)) return status;
-  if (argc - next != 2) return Usage("sim takes CONFIG and TRACE");
-  if (!RunConfigurationFile(argv[next])) return kCannotLoadStatus;
-  return ReplayFile(argv[next + 1], TheMapTable(), TheHostSettings());
+  Options options;
+  int status = 0;
+  if (!ReadOptions(argc, argv, &options, &status)) return status;
+  if (argc - options.next != 2) return Usage("sim takes CONFIG and TRACE");
+  if (!RunConfigurationFile(argv[options.next])) return kCannotLoadStatus;
+  return ReplayFile(argv[options.next + 1], TheMapTable(), TheHostSettings(), options.echo);
 }
 
 // --- replay ----------------------------------------------------------------------------------
 
-int Replay(const char* tablePath, const char* tracePath) {
+int Replay(const char* tablePath, const char* tracePath, bool echo) {
   std::ifstream tableFile(tablePath);
   if (!tableFile) {
     std::cerr << "keytwine: cannot read " << tablePath << "\n";
@@ -154,7 +172,7 @@ int Replay(const char* tablePath, const char* tracePath) {
     std::cerr << "keytwine: " << tablePath << ":" << error << "\n";
     return kCannotLoadStatus;
   }
-  return ReplayFile(tracePath, table, settings);
+  return ReplayFile(tracePath, table, settings, echo);
 }
 
 int Main(int argc, char** argv) {
@@ -167,8 +185,11 @@ int Main(int argc, char** argv) {
   if (command == "check") return Check(argc, argv);
   if (command == "sim") return Sim(argc, argv);
   if (command == "replay") {
-    if (argc != 4) return Usage("replay takes TABLE and TRACE");
-    return Replay(argv[2], argv[3]);
+    Options options;
+    int status = 0;
+    if (!ReadOptions(argc, argv, &options, &status)) return status;
+    if (argc - options.next != 2) return Usage("replay takes TABLE and TRACE");
+    return Replay(argv[options.next], argv[options.next + 1], options.echo);
   }
   return Usage(("unknown command '" + command + "'").c_str());
 }

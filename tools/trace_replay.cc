@@ -20,6 +20,9 @@ struct Replay {
   HookState state{};
   RecordingEffects effects;
 
+  bool echo = false;
+  std::string line;  // the trace line being run, for echo
+
   Replay(const MapTable& t, const HostSettings& s, std::ostream& o)
       : table(t), settings(s), out(o), effects(s) {
     effects.RecordReleaseMarker(false);
@@ -38,6 +41,7 @@ bool IsUpKind(uint32_t kind) {
 
 void Replay::HookCall(int32_t nCode, uint32_t kind, const KeyEvent& event) {
   effects.Clear();
+  if (echo) out << "> " << line << "\n";
   Remapper remapper{state, table, settings, effects};
   const Verdict verdict = KeyboardHookDecide(remapper, nCode, kind, event);
   std::vector<uint32_t> launches;
@@ -133,14 +137,18 @@ bool RunLine(Replay& replay, const std::string& line) {
 }  // namespace
 
 int ReplayTrace(std::istream& trace, const std::string& traceName, const MapTable& table,
-                const HostSettings& settings, std::ostream& out, std::ostream& errors) {
+                const HostSettings& settings, std::ostream& out, std::ostream& errors, bool echo) {
   Replay replay(table, settings, out);
+  replay.echo = echo;
   // The main window's creation writes this line before the hook is installed.
   if (settings.debugMode.load() != 0) out << "log Hook()\n";
   std::string line;
   for (int number = 1; std::getline(trace, line); ++number) {
     const size_t comment = line.find('#');
     if (comment != std::string::npos) line.erase(comment);
+    const size_t first = line.find_first_not_of(" \t");
+    const size_t last = line.find_last_not_of(" \t\r");
+    replay.line = first == std::string::npos ? "" : line.substr(first, last - first + 1);
     if (!RunLine(replay, line)) {
       out.flush();
       errors << traceName << ":" << number << ": malformed trace line: " << line << "\n";

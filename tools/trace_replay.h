@@ -24,9 +24,11 @@ namespace keytwine {
 // Exit status of a trace with a malformed line.
 inline constexpr int kMalformedTraceStatus = 65;
 
+// With echo, each hook call's output starts with "> " and its trace line (comment removed).
 // Returns 0, or kMalformedTraceStatus after reporting "NAME:LINE: ..." on `errors`.
 int ReplayTrace(std::istream& trace, const std::string& traceName, const MapTable& table,
-                const HostSettings& settings, std::ostream& out, std::ostream& errors);
+                const HostSettings& settings, std::ostream& out, std::ostream& errors,
+                bool echo = false);
 
 }  // namespace keytwine
 

@@ -87,10 +87,11 @@ TEST_F(Check, ImportsRunInLoadOrderOnceEach) {
       "swap(0, 0, 0, 0x4b, 0x25, 0x6b);\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kDefaults) +
-                       "0 swap orientation=0 modifier=0 hold=0 vk=0x4b scan=0x25 keys=0x6b,0x0,0x0,0x0\n"
-                       "1 swap orientation=0 modifier=0 hold=0 vk=0x41 scan=0x1e keys=0x61,0x0,0x0,0x0\n"
-                       "2 swap orientation=0 modifier=0 hold=0 vk=0x42 scan=0x30 keys=0x62,0x0,0x0,0x0\n");
+  EXPECT_EQ(r.out,
+            std::string(kDefaults) +
+                "0 swap orientation=0 modifier=0 hold=0 vk=0x4b scan=0x25 keys=0x6b,0x0,0x0,0x0\n"
+                "1 swap orientation=0 modifier=0 hold=0 vk=0x41 scan=0x1e keys=0x61,0x0,0x0,0x0\n"
+                "2 swap orientation=0 modifier=0 hold=0 vk=0x42 scan=0x30 keys=0x62,0x0,0x0,0x0\n");
 }
 
 TEST_F(Check, TopLevelVariablesBecomeGlobalsForLaterScripts) {
@@ -101,8 +102,9 @@ TEST_F(Check, TopLevelVariablesBecomeGlobalsForLaterScripts) {
       "#import(later.ns)\n"
       "var vk = 0x41, scans = {a = 0x1e};\n");
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, std::string(kDefaults) +
-                       "0 swap orientation=0 modifier=0 hold=0 vk=0x41 scan=0x1e keys=0x42,0x0,0x0,0x0\n");
+  EXPECT_EQ(r.out,
+            std::string(kDefaults) +
+                "0 swap orientation=0 modifier=0 hold=0 vk=0x41 scan=0x1e keys=0x42,0x0,0x0,0x0\n");
 }
 
 TEST_F(Check, ExplicitOptionRefusesUndeclaredNames) {
@@ -114,7 +116,8 @@ TEST_F(Check, ExplicitOptionRefusesUndeclaredNames) {
 TEST_F(Check, LibrariesMissingAndPresent) {
   const CliResult r = RunCheck(
       "#library(\"no-such-module.so\")\n"
-      "#library(\"" KEYTWINE_EXTENSION "\")\n"
+      "#library(\"" KEYTWINE_EXTENSION
+      "\")\n"
       "swap(0, 0, 0, twice(\"32\"), textlength(\"abcdefghijklmnopqrstuvwxyz0123\"), 0x42);\n"
       "broken();\n");
   EXPECT_EQ(r.status, 1);
@@ -122,8 +125,9 @@ TEST_F(Check, LibrariesMissingAndPresent) {
             "### Error: Library load error : Keytwine : no-such-module.so\n"
             "### Error: Function error : Keytwine.Keytwine : the device said no\n"
             "        at Keytwine.Keytwine:(4) : broken();\n");
-  EXPECT_EQ(r.out, std::string(kDefaults) +
-                       "0 swap orientation=0 modifier=0 hold=0 vk=0x40 scan=0x1e keys=0x42,0x0,0x0,0x0\n");
+  EXPECT_EQ(r.out,
+            std::string(kDefaults) +
+                "0 swap orientation=0 modifier=0 hold=0 vk=0x40 scan=0x1e keys=0x42,0x0,0x0,0x0\n");
 }
 
 TEST_F(Check, EndlessScriptThreadEndsWithTheRun) {
@@ -133,8 +137,9 @@ TEST_F(Check, EndlessScriptThreadEndsWithTheRun) {
       "if (id > 0) swap(0, 0, 0, 0x41, 0x1e, 0x42);\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kDefaults) +
-                       "0 swap orientation=0 modifier=0 hold=0 vk=0x41 scan=0x1e keys=0x42,0x0,0x0,0x0\n");
+  EXPECT_EQ(r.out,
+            std::string(kDefaults) +
+                "0 swap orientation=0 modifier=0 hold=0 vk=0x41 scan=0x1e keys=0x42,0x0,0x0,0x0\n");
 }
 
 TEST_F(Check, ShiftJisScriptText) {
@@ -155,10 +160,10 @@ TEST_F(Check, ArgumentErrors) {
 }
 
 TEST_F(Check, SimRunsTheConfigurationThenTheTrace) {
-  const std::string config = cli.Write(
-      "cfg/Keytwine.ns",
-      "debugmode(1);\n"
-      "exec(0, 0, 0, 0x71, 0x3c, \"\\\\Windows\\\\calc.exe\", \"/x\");\n");
+  const std::string config =
+      cli.Write("cfg/Keytwine.ns",
+                "debugmode(1);\n"
+                "exec(0, 0, 0, 0x71, 0x3c, \"\\\\Windows\\\\calc.exe\", \"/x\");\n");
   const CliResult r = cli.Run("sim '" + config + "' -", "down 0x71 0x3c 10\nup 0x71 0x3c 20\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);

@@ -84,6 +84,17 @@ TEST_F(ReplayCommand, NonZeroCodeAndPortraitLines) {
   EXPECT_EQ(r.out, "=> pass\nsend 0x42 down\nsend 0x43 down\n=> swallow\n");
 }
 
+TEST_F(ReplayCommand, EchoShowsEachHookCallsTraceLine) {
+  const std::string table = cli.Write("e.table", kTable);
+  const CliResult r = cli.Run("replay --echo '" + table + "' -",
+                              "portrait\n  down 0x41 0x1e 10  # A\nup 65 30 20\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "> down 0x41 0x1e 10\nsend 0x42 down\nsend 0x43 down\n=> swallow\n"
+            "> up 65 30 20\nsend 0x43 up\nsend 0x42 up\n=> swallow\n");
+  EXPECT_EQ(cli.Run("replay --loud '" + table + "' -").status, 64);
+}
+
 TEST_F(ReplayCommand, MalformedTraceLineStopsWithItsNumber) {
   for (const char* bad : {"down 0x41\n", "down 0x41 0x1e 1 0 0 7\n", "hover 1 2 3\n",
                           "keystate 300 down\n", "keystate 0x41 maybe\n", "down 0x1g 1 1\n",
@@ -109,7 +120,11 @@ TEST(Cli, HelpAndArgumentErrors) {
   CliHarness cli;
   CliResult help = cli.Run("--help");
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("replay TABLE TRACE"), std::string::npos);
+  for (const char* usage :
+       {"check [--codepage CP] FILE", "sim [--codepage CP] [--echo] CONFIG TRACE",
+        "replay [--echo] TABLE TRACE"}) {
+    EXPECT_NE(help.out.find(usage), std::string::npos) << usage;
+  }
   EXPECT_EQ(cli.Run("").status, 64);
   EXPECT_EQ(cli.Run("frobnicate").status, 64);
   CliResult missing = cli.Run("replay onlyone");
