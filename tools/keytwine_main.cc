@@ -99,7 +99,11 @@ void PrintError(const char16_t* text) {
 // Runs the configuration script at path the way the remapper runs Keytwine.ns: its folder is the
 // script's directory and its name the script's file name. False when it could not be loaded.
 bool RunConfigurationFile(const std::string& path) {
+#if defined(_WIN32)
+  const size_t slash = path.find_last_of("/\\");
+#else
   const size_t slash = path.find_last_of('/');
+#endif
   const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   const std::string fileName = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::u16string wideFile = FromUtf8(fileName);
