@@ -312,12 +312,17 @@ SyntaxNode* ParseElement(LexerState& state, SyntaxNode* tail) {
 }
 
 SyntaxNode* ParseElementList(LexerState& state, SyntaxNode* tail) {
+  // A postfix ++ or -- of the enclosing element, parsed before this list (a++ + f(1)), belongs
+  // to that element: its T_POSTFIX_DONE must not land after an element of this list.
+  const int32_t outerPending = state.postfixPending;
+  state.postfixPending = 0;
   tail = ParseElement(state, tail);
   while (tail != nullptr && state.kind == T_COMMA) {
     tail = AppendNode(state, tail, T_COMMA);
     if (tail == nullptr || ScanToken(state) == 0) return nullptr;
     tail = ParseElement(state, tail);
   }
+  state.postfixPending = outerPending;
   return tail;
 }
 

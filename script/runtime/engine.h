@@ -13,6 +13,7 @@
 #ifndef KEYTWINE_SCRIPT_RUNTIME_ENGINE_H
 #define KEYTWINE_SCRIPT_RUNTIME_ENGINE_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -274,9 +275,11 @@ struct NativeEntry {
 struct RuntimeState {
   NativeEntry* natives = nullptr;  // the host's table, not owned
   int32_t nativeCount = 0;
-  port::Lock runtimeLock;  // guards stopFlag and activeCount
-  int32_t stopFlag = 0;    // 1 while stopping
-  int32_t activeCount = 0;
+  port::Lock runtimeLock;  // guards the native table
+  // Atomic rather than under the lock: every Execute asks for the stop flag, and a lock there
+  // would cost every loop iteration and call.
+  std::atomic<int32_t> stopFlag{0};  // 1 while stopping
+  std::atomic<int32_t> activeCount{0};
 };
 RuntimeState& Runtime();
 
@@ -286,7 +289,7 @@ void InstallNativeTable(NativeEntry* table, int32_t count);
 // The native named name in the installed table (hash, then strcmp); null when absent.
 NativeFunction FindNative(const char* name);
 
-// StopFlag and ActiveCount, each read or changed under the RuntimeLock.
+// StopFlag and ActiveCount, read and changed atomically.
 bool IsStopping();
 void SetStopFlag(int32_t value);
 void AddActive(int32_t n);

@@ -42,27 +42,19 @@ NativeFunction FindNative(const char* name) {
 }
 
 bool IsStopping() {
-  RuntimeState& state = Runtime();
-  port::LockGuard guard(state.runtimeLock);
-  return state.stopFlag != 0;
+  return Runtime().stopFlag.load(std::memory_order_acquire) != 0;
 }
 
 void SetStopFlag(int32_t value) {
-  RuntimeState& state = Runtime();
-  port::LockGuard guard(state.runtimeLock);
-  state.stopFlag = value;
+  Runtime().stopFlag.store(value, std::memory_order_release);
 }
 
 void AddActive(int32_t n) {
-  RuntimeState& state = Runtime();
-  port::LockGuard guard(state.runtimeLock);
-  state.activeCount += n;
+  Runtime().activeCount.fetch_add(n, std::memory_order_acq_rel);
 }
 
 int32_t ActiveCount() {
-  RuntimeState& state = Runtime();
-  port::LockGuard guard(state.runtimeLock);
-  return state.activeCount;
+  return Runtime().activeCount.load(std::memory_order_acquire);
 }
 
 }  // namespace keytwine

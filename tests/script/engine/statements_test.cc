@@ -119,6 +119,9 @@ TEST_F(StatementTest, PostIncrementsApplyAtTheEndOfTheElement) {
   EXPECT_EQ(Run("function f(v) { return v; } a = 7; print(f(a++), a);"), "7 8");
   EXPECT_EQ(Run("a = 1; l = {a++, a++, a}; print(l, a);"), "{1,2,a:3} 3");
   EXPECT_EQ(Run("d = 0; d--; d--; print(d);"), "-2");
+  // The increment of an element belongs to that element, not to a call or list inside it.
+  EXPECT_EQ(Run("function f(v) { return v; } a = 5; x = a++ + f(a); print(x, a);"), "10 6");
+  EXPECT_EQ(Run("a = 5; x = a++ + {a}[0]; print(x, a);"), "10 6");
   EXPECT_EQ(Run(R"(s = "x"; t = s++; print(t, s);)"), "x 1");
   // On a temporary a postfix operator changes nothing.
   EXPECT_EQ(Run("print(5++, 5--);"), "5 5");

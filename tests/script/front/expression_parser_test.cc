@@ -101,6 +101,14 @@ TEST_F(FrontExpressions, PostfixDoneFollowsEveryElementHoldingAPostfixOperator) 
   EXPECT_EQ(Flat("a++ + b--"),
             R"(T_VARIABLE "a", T_POSTINC, T_VARIABLE "b", T_POSTDEC, T_ADD, T_POSTFIX_DONE)");
   EXPECT_EQ(Flat("a++[0]"), R"(T_VARIABLE "a", T_POSTINC, T_NUMBER 0, T_INDEX, T_POSTFIX_DONE)");
+  // A postfix operator before a nested list belongs to the outer element, not to the list's
+  // last element.
+  EXPECT_EQ(Flat("x = a++ + f(1)"),
+            R"(T_VARIABLE "x", T_VARIABLE "a", T_POSTINC, T_CALL_BEGIN, T_NUMBER 1, T_CALL "f", )"
+            R"(T_ADD, T_ASSIGN, T_POSTFIX_DONE)");
+  EXPECT_EQ(Flat("a++ + {1, 2}"),
+            R"(T_VARIABLE "a", T_POSTINC, T_LBRACE{T_NUMBER 1, T_COMMA, T_NUMBER 2}, T_ADD, )"
+            R"(T_POSTFIX_DONE)");
 }
 
 TEST_F(FrontExpressions, EmptyOperandsContributeNoNodes) {
