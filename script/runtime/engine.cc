@@ -16,17 +16,6 @@ Script* NewScriptRecord() {
   return new (block) Script{};
 }
 
-template <typename T>
-T* Reverse(T* first) {
-  T* reversed = nullptr;
-  while (first != nullptr) {
-    T* next = first->next;
-    first->next = reversed;
-    reversed = first;
-    first = next;
-  }
-  return reversed;
-}
 
 void FreeFunctions(FunctionEntry* entry) {
   while (entry != nullptr) {
@@ -39,7 +28,7 @@ void FreeFunctions(FunctionEntry* entry) {
 
 // Modules are closed in reverse order of loading: a later one may depend on an earlier one.
 void FreeLibraries(LibraryEntry* first) {
-  LibraryEntry* entry = Reverse(first);
+  LibraryEntry* entry = ReverseChain(first);
   while (entry != nullptr) {
     LibraryEntry* next = entry->next;
     port::CloseLibrary(entry->module);
@@ -97,7 +86,7 @@ Script* FindScript(Script* engine, const char* name, size_t length) {
 
 void FreeScriptChain(Script* head, void (*releaseTree)(SyntaxNode* first)) {
   // Last loaded first, the head last; iterative, however many scripts were imported.
-  Script* script = Reverse(head);
+  Script* script = ReverseChain(head);
   while (script != nullptr) {
     Script* next = script->next;
     FreeScriptRecord(script, releaseTree);

@@ -32,6 +32,19 @@ struct Script;
 // The 32-bit hash by which names are compared before their text: h = 2h + (byte as int8_t).
 using NameHash = uint32_t;
 
+// Reverses a chain of records linked by their next fields and returns its new first record.
+template <typename T>
+T* ReverseChain(T* first) {
+  T* reversed = nullptr;
+  while (first != nullptr) {
+    T* next = first->next;
+    first->next = reversed;
+    reversed = first;
+    first = next;
+  }
+  return reversed;
+}
+
 // --- Values --------------------------------------------------------------------------------
 
 enum ValueType : int32_t {

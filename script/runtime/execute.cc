@@ -640,17 +640,6 @@ class ExecuteLevel {
   exec::ThreadState& state_;
 };
 
-// Hands the stack back in push order.
-Value* Reversed(Value* top) {
-  Value* reversed = nullptr;
-  while (top != nullptr) {
-    Value* next = top->next;
-    top->next = reversed;
-    reversed = top;
-    top = next;
-  }
-  return reversed;
-}
 
 ExecResult Run(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value* returnTarget,
                Value** outList, int32_t* breakCounter) {
@@ -676,7 +665,7 @@ ExecResult Run(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value* retur
   }
   const ExecResult result = walk.result;
   if (outList != nullptr) {
-    *outList = Reversed(walk.top);
+    *outList = ReverseChain(walk.top);  // handed back in push order
     walk.top = nullptr;
   } else if (level.Outermost()) {
     // The end of the last statement; then nothing of this thread can refer into retired lists.

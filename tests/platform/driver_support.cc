@@ -77,6 +77,18 @@ bool Program::Running() {
   return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
 }
 
+uint64_t Program::ProcessorTimeMs() {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (info_.hProcess == nullptr ||
+      GetProcessTimes(info_.hProcess, &created, &exited, &kernel, &user) == FALSE) {
+    return 0;
+  }
+  const auto units = [](const FILETIME& time) {
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  };
+  return (units(kernel) + units(user)) / 10000;  // 100-nanosecond units
+}
+
 void Program::End() {
   if (info_.hProcess == nullptr) return;
   if (Running()) {

@@ -12,13 +12,13 @@ constexpr Key kA{0x41, 0x1E}, kB{0x42, 0x30}, kC{0x43, 0x2E}, kD{0x44, 0x20}, kE
 constexpr Key kG{0x47, 0x22}, kH{0x48, 0x23}, kJ{0x4A, 0x24}, kK{0x4B, 0x25}, kL{0x4C, 0x26};
 constexpr Key kM{0x4D, 0x32}, kCtrl{0x11, 0x1D};
 
-std::string KeyTable() {
-  return SwapLine(0, kA, kB.vk) +           // tap A: B
-         SwapLine(1, kC, kD.vk, 0, 1) +     // hold C: D
-         SwapLine(2, kC, kE.vk) +           // tap C: E
-         SwapLine(3, kG, kH.vk, 1) +        // Ctrl+G: H
-         SwapLine(4, kJ, kK.vk, 0, 0, 1) +  // J in portrait: K
-         SwapLine(5, kJ, kL.vk, 0, 0, 2);   // J in landscape: L
+std::string KeyScript() {
+  return SwapCall(kA, kB.vk) +           // tap A: B
+         SwapCall(kC, kD.vk, 0, 1) +     // hold C: D
+         SwapCall(kC, kE.vk) +           // tap C: E
+         SwapCall(kG, kH.vk, 1) +        // Ctrl+G: H
+         SwapCall(kJ, kK.vk, 0, 0, 1) +  // J in portrait: K
+         SwapCall(kJ, kL.vk, 0, 0, 2);   // J in landscape: L
 }
 
 void TestTapAndUnmapped(Env& env) {
@@ -144,9 +144,9 @@ void TestImeToggle(Env& env) {
 
 void RunKeyTests(Env& env) {
   Instance instance(L"keys");
-  const std::string table = KeyTable();
-  if (!env.results.Check(StartHooked(env, instance, table.c_str()),
-                         "program starts with a table and installs its hook",
+  const std::string script = KeyScript();
+  if (!env.results.Check(StartHooked(env, instance, script.c_str()),
+                         "program starts with a script of swap calls and installs its hook",
                          "no re-sent probe key within 15 s")) {
     return;
   }

@@ -8,7 +8,6 @@ namespace keytwine::wintest {
 namespace {
 
 constexpr Key kA{0x41, 0x1E}, kB{0x42, 0x30}, kC{0x43, 0x2E};
-constexpr const wchar_t* kMarkerName = L"TestMarker.exe";
 constexpr const wchar_t* kOutputName = L"launched.txt";
 constexpr const wchar_t* kNoArgumentsName = L"marker-noargs.txt";
 
@@ -45,7 +44,7 @@ void TestLaunchByKey(Env& env, Instance& instance) {
   TapPhysicalKey(kB.vk, kB.scan);
   text = WaitForLines(instance.folder, kNoArgumentsName, 1, 10000);
   env.results.Check(text == "no parameters\n",
-                    "Exec entry with empty parameters starts the program without any",
+                    "Exec entry without parameters starts the program without any",
                     "file holds \"" + text + "\"");
 }
 
@@ -75,15 +74,13 @@ void TestLaunchRequests(Env& env, Instance& instance) {
 
 void RunLaunchTests(Env& env) {
   Instance instance(L"launch");
-  if (!instance.folder.CopyIn(env.markerPath, kMarkerName)) {
-    env.results.Check(false, "marker program copied", "cannot copy TestMarker.exe");
-    return;
-  }
+  if (!CopyFromSuite(env, instance, kMarkerName)) return;
   const std::wstring marker = instance.folder.Path() + kMarkerName;
   const std::wstring output = instance.folder.Path() + kOutputName;
-  const std::string table = ExecLine(0, kA, marker, L"\"" + output + L"\" hello world") +
-                            ExecLine(1, kB, marker, L"") + SwapLine(2, kC, 0x44);
-  if (!env.results.Check(StartHooked(env, instance, table.c_str()),
+  // Entries 0 and 1 start the marker, entry 2 is a Swap entry.
+  const std::string script = ExecCall(kA, marker, L"\"" + output + L"\" hello world") +
+                             ExecCall(kB, marker) + SwapCall(kC, 0x44);
+  if (!env.results.Check(StartHooked(env, instance, script.c_str()),
                          "program with Exec entries starts", "hook not live within 15 s")) {
     return;
   }

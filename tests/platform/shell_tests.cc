@@ -1,4 +1,5 @@
-// The program around the remapper: the start-up delay, a second start, debug mode.
+// The program around the remapper: the start-up delay, a second start, debug mode (switched on
+// by the script).
 #include <algorithm>
 
 #include "tests/platform/test_cases.h"
@@ -11,8 +12,8 @@ constexpr Key kA{0x41, 0x1E}, kB{0x42, 0x30};
 // Starts with `arguments` and reports when the hook became live.
 HookTiming StartAndTime(Env& env, Instance& instance, const std::wstring& arguments,
                         bool quotePath) {
-  if (!instance.folder.CopyIn(env.programPath, kProgramName) ||
-      !instance.folder.Write(kTableName, "")) {
+  if (!instance.folder.CopyIn(SuiteFile(env, kProgramName), kProgramName) ||
+      !instance.folder.Write(kScriptName, "")) {
     return {};
   }
   const DWORD start = GetTickCount();
@@ -77,7 +78,7 @@ void TestSecondStart(Env& env) {
       "normal mode: the main window exists, invisible, without a log list box",
       window == nullptr ? "no main window" : "visible or with a list box");
 
-  // The second start comes from a folder without a table: it must not run the configuration.
+  // The second start comes from a folder without a script: it must not run the configuration.
   Instance second(L"second");
   if (!StartInstance(env, second, nullptr)) return;
   AnswerQuitPrompt(env, second.program, IDNO, "second start answered No");
@@ -214,8 +215,8 @@ void RunSecondStartTests(Env& env) {
 
 void RunDebugModeTests(Env& env) {
   Instance instance(L"debug");
-  const std::string table = "debugMode=1\n" + SwapLine(0, kA, kB.vk);
-  if (!StartInstance(env, instance, table.c_str())) return;
+  const std::string script = "debugmode(1);\n" + SwapCall(kA, kB.vk);
+  if (!StartInstance(env, instance, script.c_str())) return;
   const HWND window = WaitForMainWindow(instance.program.Id(), 10000);
   if (!env.results.Check(window != nullptr, "debug mode: the main window appears",
                          "no main window within 10 s")) {

@@ -12,6 +12,8 @@ void RunStartupDelayTests(Env& env);
 void RunSecondStartTests(Env& env);
 void RunDebugModeTests(Env& env);
 void RunErrorTests(Env& env);
+void RunScriptTests(Env& env);
+void RunCheckTests(Env& env);
 
 }  // namespace keytwine::wintest
 

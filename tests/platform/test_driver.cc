@@ -1,10 +1,11 @@
 // KeytwineWinTests.exe: end-to-end tests of the Windows program, run under wine with a virtual
-// X server by scripts/test-windows.sh (or on Windows). It starts KeytwineTableTest.exe from
-// fresh folders, types on it with real scan codes, reads its windows and message boxes, and
-// prints one line per check and then "N passed, N failed". Exit status 1 on any failure.
+// X server by scripts/test-windows.sh (or on Windows). It starts Keytwine.exe from fresh folders
+// with a Keytwine.ns written for each test, types on it with real scan codes, reads its windows
+// and message boxes, runs keytwine-cli.exe, and prints one line per check and then
+// "N passed, N failed". Exit status 1 on any failure. The programs it starts are beside it.
 //
 //   KeytwineWinTests.exe [GROUP...]   runs only the named groups (keys launch delay second
-//                                     debug errors); all of them without arguments.
+//                                     debug errors script check); all of them without arguments.
 #include <cstring>
 
 #include "tests/platform/test_cases.h"
@@ -23,6 +24,8 @@ constexpr Group kGroups[] = {
     {"second", keytwine::wintest::RunSecondStartTests},
     {"debug", keytwine::wintest::RunDebugModeTests},
     {"errors", keytwine::wintest::RunErrorTests},
+    {"script", keytwine::wintest::RunScriptTests},
+    {"check", keytwine::wintest::RunCheckTests},
 };
 
 bool Selected(const char* name, int argc, char** argv) {
@@ -44,8 +47,7 @@ int main(int argc, char** argv) {
     results.PrintSummary();
     return 1;
   }
-  const std::wstring folder = DriverFolder();
-  Env env{results, observer, folder + kProgramName, folder + L"TestMarker.exe"};
+  Env env{results, observer, DriverFolder()};
   for (const Group& group : kGroups) {
     if (Selected(group.name, argc, argv)) group.run(env);
   }

@@ -1,19 +1,41 @@
 #include "tests/platform/test_env.h"
 
-#include <cstdio>
-
 namespace keytwine::wintest {
 
-bool StartInstance(Env& env, Instance& instance, const char* table, const std::wstring& arguments) {
-  if (!instance.folder.CopyIn(env.programPath, kProgramName)) return false;
-  if (table != nullptr && !instance.folder.Write(kTableName, table)) return false;
+std::wstring SuiteFile(const Env& env, const wchar_t* name) {
+  return env.suiteFolder + name;
+}
+
+bool CopyFromSuite(Env& env, Instance& instance, const wchar_t* name) {
+  if (instance.folder.CopyIn(SuiteFile(env, name), name)) return true;
+  return env.results.Check(false, "copy " + Narrow(name) + " into the test folder",
+                           "it is not in the suite's folder");
+}
+
+bool StartInstance(Env& env, Instance& instance, const char* script,
+                   const std::wstring& arguments) {
+  if (!instance.folder.CopyIn(SuiteFile(env, kProgramName), kProgramName)) return false;
+  if (script != nullptr && !instance.folder.Write(kScriptName, script)) return false;
   return instance.program.Start(instance.folder.Path() + kProgramName, arguments);
 }
 
-bool StartHooked(Env& env, Instance& instance, const char* table) {
+bool StartHooked(Env& env, Instance& instance, const char* script) {
   const DWORD start = GetTickCount();
-  if (!StartInstance(env, instance, table)) return false;
+  if (!StartInstance(env, instance, script)) return false;
   return WaitUntilHooked(env.observer, start, 15000).hookedMs >= 0;
+}
+
+std::wstring CloseErrorBox(Env& env, Program& program, const std::string& name) {
+  const HWND box = WaitForDialog(program.Id(), 10000);
+  if (!env.results.Check(box != nullptr, name + ": an error box appears", "no message box")) {
+    return L"";
+  }
+  const std::wstring caption = WindowText(box);
+  env.results.Check(caption == L"Error", name + ": the box is titled Error",
+                    "caption \"" + Narrow(caption) + "\"");
+  const std::wstring text = DialogMessage(box);
+  PressDialogButton(box, IDOK);
+  return text;
 }
 
 SeenKey Down(Key key, uint32_t scan) {
@@ -43,24 +65,6 @@ void PressImePair() {
   SendPhysicalKey(kImeToggle.vk, kImeToggle.scan, false);
   SendPhysicalKey(kImeToggle.vk, kImeToggle.scan, true);
   SendPhysicalKey(kImePrefix.vk, kImePrefix.scan, true);
-}
-
-std::string SwapLine(int index, Key key, uint8_t replacement, int modifier, int hold,
-                     int orientation) {
-  char line[160];
-  std::snprintf(line, sizeof line,
-                "%d swap orientation=%d modifier=%d hold=%d vk=0x%x scan=0x%x keys=0x%x,0x0,0x0,"
-                "0x0\n",
-                index, orientation, modifier, hold, key.vk, key.scan, replacement);
-  return line;
-}
-
-std::string ExecLine(int index, Key key, const std::wstring& path, const std::wstring& parameters) {
-  char head[120];
-  std::snprintf(head, sizeof head, "%d exec orientation=0 modifier=0 hold=0 vk=0x%x scan=0x%x",
-                index, key.vk, key.scan);
-  return std::string(head) + " path=\"" + Narrow(path) + "\" parameters=\"" + Narrow(parameters) +
-         "\"\n";
 }
 
 }  // namespace keytwine::wintest

@@ -1,5 +1,6 @@
 // Shared set-up of the end-to-end tests: the programs under test, a started instance in its own
-// folder, the table lines the tests write, and the check of the keys that get through.
+// folder with its configuration script, its error boxes, and the check of the keys that get
+// through.
 #ifndef KEYTWINE_TESTS_PLATFORM_TEST_ENV_H
 #define KEYTWINE_TESTS_PLATFORM_TEST_ENV_H
 
@@ -9,18 +10,25 @@
 #include <vector>
 
 #include "tests/platform/driver_support.h"
+#include "tests/platform/script_text.h"
 
 namespace keytwine::wintest {
 
+inline constexpr const wchar_t* kProgramName = L"Keytwine.exe";
+inline constexpr const wchar_t* kScriptName = L"Keytwine.ns";
+inline constexpr const wchar_t* kMarkerName = L"TestMarker.exe";
+inline constexpr const wchar_t* kExtensionName = L"KeytwineTestExtension.dll";
+inline constexpr const wchar_t* kCliName = L"keytwine-cli.exe";
+
+// The suite's folder (the driver's) holds the programs that the tests copy or start.
 struct Env {
   Results& results;
   KeyObserver& observer;
-  std::wstring programPath;  // KeytwineTableTest.exe beside the driver
-  std::wstring markerPath;   // TestMarker.exe beside the driver
+  std::wstring suiteFolder;  // with a trailing backslash
 };
 
-inline constexpr const wchar_t* kProgramName = L"KeytwineTableTest.exe";
-inline constexpr const wchar_t* kTableName = L"Keytwine.table";
+// The path of a file in the suite's folder.
+std::wstring SuiteFile(const Env& env, const wchar_t* name);
 
 // One instance of the program under test in a folder of its own (ended with the object).
 struct Instance {
@@ -29,19 +37,20 @@ struct Instance {
   Program program;
 };
 
-// Copies the program into the instance's folder, writes the table beside it (unless `table` is
-// null) and starts it with `arguments`.
-bool StartInstance(Env& env, Instance& instance, const char* table,
+// Copies a file of the suite's folder into the instance's folder; a failure counts as one.
+bool CopyFromSuite(Env& env, Instance& instance, const wchar_t* name);
+
+// Copies the program into the instance's folder, writes the configuration script beside it
+// (unless `script` is null) and starts it with `arguments`.
+bool StartInstance(Env& env, Instance& instance, const char* script,
                    const std::wstring& arguments = L"");
 
 // As StartInstance, then waits until the program's hook is live.
-bool StartHooked(Env& env, Instance& instance, const char* table);
+bool StartHooked(Env& env, Instance& instance, const char* script);
 
-// A physical key: virtual-key code and scan code.
-struct Key {
-  uint8_t vk;
-  uint8_t scan;
-};
+// Waits for the program's error box, checks that it is titled "Error", closes it and returns
+// its message ("" when none appeared). The checks are named after `name`.
+std::wstring CloseErrorBox(Env& env, Program& program, const std::string& name);
 
 SeenKey Down(Key key, uint32_t scan);
 SeenKey Up(Key key, uint32_t scan);
@@ -56,11 +65,6 @@ bool ExpectKeys(Env& env, const std::string& name, const std::vector<SeenKey>& e
 // The IME key pair: Right Windows then F7, both with scan code 0x11; pressed and released.
 inline constexpr Key kImePrefix{0x5C, 0x11}, kImeToggle{0x76, 0x11};
 void PressImePair();
-
-// Table lines in the text form the test variant reads.
-std::string SwapLine(int index, Key key, uint8_t replacement, int modifier = 0, int hold = 0,
-                     int orientation = 0);
-std::string ExecLine(int index, Key key, const std::wstring& path, const std::wstring& parameters);
 
 }  // namespace keytwine::wintest
 

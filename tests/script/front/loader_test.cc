@@ -47,7 +47,8 @@ class Loader : public ::testing::Test {
   std::string Names() const {
     std::string names;
     for (Script* s = engine_->next; s != nullptr; s = s->next) {
-      names += (names.empty() ? "" : " ") + std::string(s->name);
+      if (!names.empty()) names += ' ';
+      names += s->name;
     }
     return names;
   }
