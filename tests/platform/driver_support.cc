@@ -1,5 +1,8 @@
 #include "tests/platform/driver_support.h"
 
+// windows.h (from driver_support.h) first: tlhelp32.h needs its types.
+#include <tlhelp32.h>
+
 #include <cstdio>
 
 namespace keytwine::wintest {
@@ -77,16 +80,18 @@ bool Program::Running() {
   return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
 }
 
-uint64_t Program::ProcessorTimeMs() {
-  FILETIME created{}, exited{}, kernel{}, user{};
-  if (info_.hProcess == nullptr ||
-      GetProcessTimes(info_.hProcess, &created, &exited, &kernel, &user) == FALSE) {
-    return 0;
+size_t Program::ThreadCount() const {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  size_t count = 0;
+  THREADENTRY32 thread{};
+  thread.dwSize = sizeof thread;
+  for (BOOL more = Thread32First(snapshot, &thread); more != FALSE;
+       more = Thread32Next(snapshot, &thread)) {
+    if (thread.th32OwnerProcessID == info_.dwProcessId) ++count;
   }
-  const auto units = [](const FILETIME& time) {
-    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-  };
-  return (units(kernel) + units(user)) / 10000;  // 100-nanosecond units
+  CloseHandle(snapshot);
+  return count;
 }
 
 void Program::End() {

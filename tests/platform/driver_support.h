@@ -93,8 +93,8 @@ class Program {
   // True when the process ended within the timeout; its exit code then goes to `exitCode`.
   bool WaitExit(DWORD timeoutMs, DWORD* exitCode = nullptr);
   bool Running();
-  // The processor time (kernel and user) the process has used so far, in milliseconds.
-  uint64_t ProcessorTimeMs();
+  // The number of threads the process has now (0 when it cannot be read).
+  size_t ThreadCount() const;
   // Ends the program by closing its main window, so that it removes its hook, and terminates
   // it only when that fails. (Under wine a process that ends with a low-level hook installed
   // breaks the hook chain for every hook installed after it.)

@@ -170,8 +170,19 @@ void TestDebugImeToggle(Env& env, HWND window, HWND listBox) {
                     std::to_string(toggles) + " lines");
 }
 
+// The main window can be found as soon as it exists; its creation goes on with the list box,
+// and the window is shown at its end. Returns the list box (null when there is none).
+HWND WaitUntilShown(HWND window) {
+  const DWORD start = GetTickCount();
+  while (!(IsWindowVisible(window) && FindLogListBox(window) != nullptr) &&
+         GetTickCount() - start < 5000) {
+    Sleep(50);
+  }
+  return FindLogListBox(window);
+}
+
 void TestDebugWindow(Env& env, Instance& instance, HWND window) {
-  const HWND listBox = FindLogListBox(window);
+  const HWND listBox = WaitUntilShown(window);
   if (!env.results.Check(IsWindowVisible(window) && listBox != nullptr,
                          "debug mode: the main window is visible with a log list box",
                          listBox == nullptr ? "no list box" : "window invisible")) {

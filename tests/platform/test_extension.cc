@@ -7,8 +7,8 @@
 #include "script/text/native_args.h"
 
 // twice(n): 2 * n.
-extern "C" __declspec(dllexport) int32_t _sfunc_twice(keytwine::Frame*, keytwine::Value* first,
-                                                      keytwine::Value* result, char*) {
+extern "C" __declspec(dllexport) int32_t
+    _sfunc_twice(keytwine::Frame*, keytwine::Value* first, keytwine::Value* result, char*) {
   if (first == nullptr) return -2;  // "Too few arguments"
   result->data->integer = 2 * keytwine::ArgToInt(first);
   return 0;

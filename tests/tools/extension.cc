@@ -1,5 +1,6 @@
 // An extension library for the end-to-end tests, built the way users build one: it compiles the
 // argument accessors in and exports natives named "_sfunc_" + the lower-case script name.
+#include <cstdio>
 #include <cstring>
 
 #include "script/runtime/engine.h"
@@ -30,6 +31,6 @@ EXTENSION_EXPORT int32_t _sfunc_textlength(Frame*, Value* first, Value* result, 
 
 // broken(): fails with a message.
 EXTENSION_EXPORT int32_t _sfunc_broken(Frame*, Value*, Value*, char* message) {
-  std::strcpy(message, "the device said no");
+  std::snprintf(message, 256, "%s", "the device said no");  // the buffer holds 256 bytes
   return -1;
 }

@@ -359,6 +359,7 @@ TEST(PatternThreads, OnePatternManyThreads) {
     expected.emplace_back(r, sink.captures);
   }
   std::vector<std::thread> threads;
+  threads.reserve(8);
   std::vector<int> failures(8, 0);
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
