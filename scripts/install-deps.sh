@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev)
 if [[ "${1:-}" == "--windows" ]]; then
-  packages+=(g++-mingw-w64-x86-64 wine64 xvfb xauth)
+  packages+=(g++-mingw-w64-x86-64 wine wine64 xvfb xauth)
 fi
 
 missing=()

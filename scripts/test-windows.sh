@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
-# End-to-end tests of the Windows program: cross-builds it with MinGW-w64 and runs the test
-# driver under wine64 with a virtual X server, in a fresh wine prefix.
+# End-to-end tests of the Windows program: cross-builds Keytwine.exe, keytwine-cli.exe and the
+# test driver with MinGW-w64 and runs the driver under wine64 with a virtual X server, in a fresh
+# wine prefix. Installs what is missing on a Debian machine (as root, or with sudo). The driver
+# prints one line per check and ends with "N passed, N failed"; the exit status is non-zero on
+# any failure.
 #
-#   scripts/test-windows.sh [build-folder]     (default: build/win-mingw)
+#   scripts/test-windows.sh [build-folder] [GROUP...]   (default build folder: build/win-mingw;
+#                                                        groups: see tests/platform/test_driver.cc)
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${1:-$repo/build/win-mingw}"
+build="$(realpath -m "${1:-$repo/build/win-mingw}")"
+shift || true
+cd "$repo"  # the presets are read from the current folder
 
 # Installs the packages that are missing; the package lists are refreshed only then.
 ensure_packages() {
   local missing=()
-  for package in wine64 xvfb xauth; do
+  for package in cmake ninja-build g++-mingw-w64-x86-64 wine wine64 xvfb xauth; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
       missing+=("$package")
     fi
@@ -25,22 +31,37 @@ ensure_packages() {
   fi
 }
 
+# The first of the commands that exists (a name on PATH or a path).
+first_command() {
+  for candidate in "$@"; do
+    if command -v "$candidate" >/dev/null 2>&1; then
+      command -v "$candidate"
+      return
+    fi
+  done
+  return 1
+}
+
 ensure_packages
 
+# Only the suite's targets: the program, the command-line tool, the driver, the marker program
+# and the extension library.
 cmake --preset mingw -B "$build" >/dev/null
-cmake --build "$build" -j2 --target KeytwineTableTest TestMarker KeytwineWinTests
+cmake --build "$build" -j2 --target KeytwineWinSuite
 
-wine_bin="$(command -v wine64 || command -v wine || true)"
-[[ -z "$wine_bin" && -x /usr/lib/wine/wine64 ]] && wine_bin=/usr/lib/wine/wine64
-if [[ -z "$wine_bin" ]]; then
+wine_bin="$(first_command wine64 wine /usr/lib/wine/wine64)" || {
   echo "wine64 not found" >&2
   exit 1
-fi
+}
+wineserver_bin="$(first_command wineserver /usr/lib/wine/wineserver64)" || {
+  echo "wineserver not found" >&2
+  exit 1
+}
 
 prefix="$(mktemp -d /tmp/keytwine-wine.XXXXXX)"
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
-  wineserver -k 2>/dev/null || true
+  "$wineserver_bin" -k 2>/dev/null || true
   rm -rf "$prefix"
 }
 trap cleanup EXIT
@@ -48,12 +69,17 @@ trap cleanup EXIT
 # One X server for the whole run: the prefix is created on the first start (about 10 s), then
 # the driver runs. Every wait inside the driver has its own timeout; this one bounds the whole.
 status=0
-timeout --kill-after=10 300 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
-  "$1" wineboot --init >/dev/null 2>&1 || true
-  wineserver -w
+timeout --kill-after=10 240 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  wine="$1" wineserver="$2" driver="$3"
+  shift 3
+  "$wine" wineboot --init >/dev/null 2>&1 || true
+  "$wineserver" -w
   status=0
-  "$1" "$2" || status=$?
-  wineserver -k 2>/dev/null || true
+  "$wine" "$driver" "$@" || status=$?
+  "$wineserver" -k 2>/dev/null || true
   exit "$status"
-' _ "$wine_bin" "$build/tests/platform/KeytwineWinTests.exe" || status=$?
+' _ "$wine_bin" "$wineserver_bin" "$build/tests/platform/KeytwineWinTests.exe" "$@" || status=$?
+if ((status == 124 || status == 137)); then
+  echo "the suite did not finish within 240 s" >&2
+fi
 exit "$status"

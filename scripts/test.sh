@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the release build, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the fuzz targets replaying their stored corpora.
+# UndefinedBehaviorSanitizer, the fuzz targets replaying their stored corpora, and the Windows
+# program cross-built with MinGW and run end to end under wine with a virtual X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --windows
 jobs=$(nproc)
 
 echo "== Release build and tests"
@@ -23,3 +24,6 @@ if compgen -G "fuzz/*/CMakeLists.txt" >/dev/null; then
   cmake --build --preset fuzz -j "$jobs"
   ctest --test-dir build/fuzz -j "$jobs" --output-on-failure
 fi
+
+echo "== Windows program under wine"
+bash scripts/test-windows.sh

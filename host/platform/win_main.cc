@@ -1,5 +1,4 @@
-// The program's entry point. Compiled into each executable (the device program and its
-// table-driven test variant), which differ only in the configuration run they link.
+// The entry point of Keytwine.exe: everything happens in RunApplication.
 #include <windows.h>
 
 #include "host/platform/app_shell.h"
