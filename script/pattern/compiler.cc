@@ -1,7 +1,7 @@
 // Pattern compiler: tokenizer, recursive-descent grammar, parse tree and the
 // automaton builder.
 //
-// Beyond the Part:
+// Design notes:
 // - Tree nodes come from an arena owned by the parse state and are all released when compilation
 //   ends, so an abandoned compilation (memory, limits) frees everything at once.
 // - Only the grammar recurses, once per nesting level of `(` groups, and that depth is bounded by

@@ -6,14 +6,14 @@
 // other than NUL is one two-byte character. All memory comes from port::Alloc; every function
 // copes with allocation failure (null result, or no match).
 //
-// Decisions beyond the Part (see also the comments in compiler.cc and matcher.cc):
+// Decisions (see also the comments in compiler.cc and matcher.cc):
 // - A lone trailing backslash is a literal backslash; `\x` as the last two bytes ends the pattern.
 // - A `]` outside brackets is a literal `]`.
 // - A bracket expression keeps the first 255 bytes of its class text, never splitting a two-byte
 //   character or a kept `\d`-style pair.
 // - A backslash before a two-byte character escapes the whole character (a two-byte character
 //   is one unit everywhere, also when counts and capture names are scanned).
-// - As the Part's token table gives, a `}` outside a count is a CountClose postfix that reuses
+// - As the token table gives, a `}` outside a count is a CountClose postfix that reuses
 //   the numbers of the last count (0 and 0 at first, which make a star).
 // - Counts saturate at kPatternCountCap. A pattern that needs more than kPatternMaxStates states,
 //   creates more than kPatternMaxNodes tree nodes or nests groups deeper than
@@ -23,7 +23,7 @@
 //   winning path only, and one that the winning path did not pass receives the empty string. The
 //   search is iterative and remembers failed (state, position) pairs, so it runs in time linear
 //   in the text for a given pattern; it finds exactly the path that the plain depth-first search
-//   of the Part (with the guard) finds.
+//   (with the guard) finds.
 #ifndef KEYTWINE_SCRIPT_PATTERN_PATTERN_H
 #define KEYTWINE_SCRIPT_PATTERN_PATTERN_H
 
@@ -121,10 +121,10 @@ const char* ExpandEscape(const char* at, char* out, bool expandAll);
 // Where the captured texts go: the runtime's "resolve the %target% in the frame and assign".
 // `target` points at the first `%` of the capture's `%name%` token in the pattern text (see
 // CaptureTargetName); `text` holds `length` bytes and is NOT NUL-terminated; it is valid only
-// during the call, so the receiver copies it. The Part's MatchPattern(frame, pattern, text) is
-// MatchPattern(&sink, pattern, text) with a sink whose context is the frame and whose assign
-// runs ResolveCaptureTarget and Assign ValueData (a failing target is reported and skipped; the
-// matcher offers every capture regardless); no frame is a null sink.
+// during the call, so the receiver copies it. Matching in a frame, MatchPattern(frame, pattern,
+// text), is MatchPattern(&sink, pattern, text) with a sink whose context is the frame and whose
+// assign runs ResolveCaptureTarget and Assign ValueData (a failing target is reported and skipped;
+// the matcher offers every capture regardless); no frame is a null sink.
 struct CaptureSink {
   void* context;
   void (*assign)(void* context, const char* target, const char* text, size_t length);
