@@ -1,7 +1,7 @@
 // Pattern matcher: a depth-first backtracking search over the automaton.
 //
-// The plain form of this search is recursive and has no memory. This one keeps the same order of trial and
-// finds the same winning path, but
+// The plain form of this search is recursive and has no memory. This one keeps the same order of
+// trial and finds the same winning path, but
 // - it is iterative: the path is a stack of frames in engine memory (state, position, the edge
 //   taken from it), so long texts cannot overflow the call stack;
 // - a path never enters a (state, position) pair that it already holds (the empty-loop guard:

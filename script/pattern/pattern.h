@@ -6,7 +6,7 @@
 // other than NUL is one two-byte character. All memory comes from port::Alloc; every function
 // copes with allocation failure (null result, or no match).
 //
-// Decisions (see also the comments in compiler.cc and matcher.cc):
+// Decisions (see also the comments in pattern_parser.cc, automaton.cc and matcher.cc):
 // - A lone trailing backslash is a literal backslash; `\x` as the last two bytes ends the pattern.
 // - A `]` outside brackets is a literal `]`.
 // - A bracket expression keeps the first 255 bytes of its class text, never splitting a two-byte
