@@ -10,10 +10,14 @@
 namespace keytwine {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 // A byte that ends a folder: the backslash everywhere, and '/' where it is the platform's own.
-bool IsSeparator(char c) { return c == '\\' || (c == '/' && port::PathSeparator() == u'/'); }
+bool IsSeparator(char c) {
+  return c == '\\' || (c == '/' && port::PathSeparator() == u'/');
+}
 
 // The directory text: directory with a separator appended unless it already ends in one; an
 // empty directory stays empty.
@@ -199,6 +203,8 @@ int32_t LoadScriptLibrary(Script* script, const char* argument) {
   return 1;
 }
 
-void InstallLoader() { SetDirectiveHandler(&RunDirective); }
+void InstallLoader() {
+  SetDirectiveHandler(&RunDirective);
+}
 
 }  // namespace keytwine

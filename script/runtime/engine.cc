@@ -16,7 +16,6 @@ Script* NewScriptRecord() {
   return new (block) Script{};
 }
 
-
 void FreeFunctions(FunctionEntry* entry) {
   while (entry != nullptr) {
     FunctionEntry* next = entry->next;

@@ -640,7 +640,6 @@ class ExecuteLevel {
   exec::ThreadState& state_;
 };
 
-
 ExecResult Run(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value* returnTarget,
                Value** outList, int32_t* breakCounter) {
   if (outList != nullptr) *outList = nullptr;

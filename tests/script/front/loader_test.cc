@@ -41,7 +41,9 @@ class Loader : public ::testing::Test {
     std::ofstream(dir_ / name, std::ios::binary) << text;
   }
   std::string Dir() const { return dir_.string(); }
-  int32_t Load(const std::string& file) { return LoadScriptFile(engine_, Dir().c_str(), file.c_str()); }
+  int32_t Load(const std::string& file) {
+    return LoadScriptFile(engine_, Dir().c_str(), file.c_str());
+  }
 
   // Names of the loaded scripts in chain order.
   std::string Names() const {

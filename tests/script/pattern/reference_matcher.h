@@ -1,5 +1,6 @@
-// A plain matcher that follows the matching rules literally, without shortcuts: recursive depth-first search over the
-// automaton in edge order, with only the two mends decided for the project:
+// A plain matcher that follows the matching rules literally, without shortcuts: recursive
+// depth-first search over the automaton in edge order, with only the two mends decided for the
+// project:
 // - a path never enters a (state, position) pair that it already holds (empty-loop guard);
 // - a capture takes its positions from the winning path only (registrations are taken back when
 //   the path that made them fails), so a capture the winning path did not pass stays empty.
