@@ -50,10 +50,11 @@ Script* FindLoaded(Script* engine, const char* name, const char* directory) {
 bool ReadAndParse(Script* script, const std::string& path) {
   const port::Owned<char16_t> widePath = ToWide(path.c_str());
   size_t size = 0;
+  bool outOfMemory = widePath == nullptr;
   port::Owned<char> text =
-      widePath != nullptr ? port::ReadWholeFile(widePath.get(), &size) : nullptr;
+      widePath != nullptr ? port::ReadWholeFile(widePath.get(), &size, &outOfMemory) : nullptr;
   if (text == nullptr) {
-    ReportLoadError(script, "File open error", path.c_str());
+    ReportLoadError(script, outOfMemory ? "Alloc failed" : "File open error", path.c_str());
     return false;
   }
   if (size == 0) return true;  // an empty script: no text, no chain

@@ -129,8 +129,8 @@ int FindFiles(const char16_t* pattern, void (*found)(const char16_t* name, void*
 // NUL-terminated; an empty file gives a 1-byte block and size 0). Never creates the file.
 // Returns null (and *size 0) when the path does not exist, names a folder, cannot be read or
 // memory runs out; the block comes from AllocZero (so FailAllocationAfter can make it fail).
-// size may be null.
-Owned<char> ReadWholeFile(const char16_t* path, size_t* size);
+// size may be null; when outOfMemory is given it tells whether the failure was the block.
+Owned<char> ReadWholeFile(const char16_t* path, size_t* size, bool* outOfMemory = nullptr);
 
 // The path separator of the platform: '/' on POSIX, '\\' on Windows.
 char16_t PathSeparator();

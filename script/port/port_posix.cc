@@ -466,8 +466,9 @@ int FindFiles(const char16_t* pattern, void (*found)(const char16_t* name, void*
   return reported;
 }
 
-Owned<char> ReadWholeFile(const char16_t* path, size_t* size) {
+Owned<char> ReadWholeFile(const char16_t* path, size_t* size, bool* outOfMemory) {
   if (size != nullptr) *size = 0;
+  if (outOfMemory != nullptr) *outOfMemory = false;
   if (path == nullptr) return nullptr;
   Malloced<char> name = PathToUtf8(path, WideLength(path));
   if (name == nullptr) return nullptr;
@@ -482,6 +483,7 @@ Owned<char> ReadWholeFile(const char16_t* path, size_t* size) {
   const size_t wanted = static_cast<size_t>(status.st_size);
   Owned<char> block(static_cast<char*>(AllocZero(wanted + 1)));
   if (block == nullptr) {
+    if (outOfMemory != nullptr) *outOfMemory = true;
     close(file);
     return nullptr;
   }

@@ -160,8 +160,9 @@ int FindFiles(const char16_t* pattern, void (*found)(const char16_t* name, void*
   return reported;
 }
 
-Owned<char> ReadWholeFile(const char16_t* path, size_t* size) {
+Owned<char> ReadWholeFile(const char16_t* path, size_t* size, bool* outOfMemory) {
   if (size != nullptr) *size = 0;
+  if (outOfMemory != nullptr) *outOfMemory = false;
   if (path == nullptr) return nullptr;
   // OPEN_EXISTING: a missing file is not created. A folder cannot be opened this way.
   HANDLE file = CreateFileW(AsWide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -175,6 +176,7 @@ Owned<char> ReadWholeFile(const char16_t* path, size_t* size) {
   }
   Owned<char> block(static_cast<char*>(AllocZero(static_cast<size_t>(low) + 1)));
   if (block == nullptr) {
+    if (outOfMemory != nullptr) *outOfMemory = true;
     CloseHandle(file);
     return nullptr;
   }

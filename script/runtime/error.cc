@@ -126,19 +126,29 @@ size_t FormatReport(const Frame* frame, const char* message, const char* positio
 
 void ReportError(Frame* frame, const char* message, const char* position, int32_t continuation) {
   if (frame == nullptr || IsStopping()) return;
-  Owned<char> text(static_cast<char*>(port::Alloc(kReportCapacity)));
-  if (text == nullptr) return;
-  FormatReport(frame, message, position, continuation, text.get(), kReportCapacity);
+  // A report must get through when memory has run out (it is often the report of exactly that),
+  // so neither the text nor the records handed to the native are allocated.
+  char text[kReportCapacity];
+  FormatReport(frame, message, position, continuation, text, sizeof text);
   const NativeFunction deliver = FindNative(kErrorNativeName);
   if (deliver == nullptr) return;
-  ValuePtr result(NewValue());
-  ValuePtr argument(NewValue());
-  if (result == nullptr || argument == nullptr) return;
-  SetTextData(argument->data, std::move(text));
+  Value argument{};
+  ValueData argumentData{};
+  argumentData.text = text;
+  argumentData.type = kTypeString;
+  argumentData.owner = &argument;
+  argument.data = &argumentData;
+  Value result{};
+  ValueData resultData{};
+  resultData.owner = &result;
+  result.data = &resultData;
   char reply[kNativeMessageSize] = {};
   Frame* outer = frame;
   while (outer->parent != nullptr) outer = outer->parent;
-  deliver(outer, argument.get(), result.get(), reply);  // the native's status is not used
+  deliver(outer, &argument, &result, reply);  // the native's status is not used
+  // Whatever the native left in its result is dropped.
+  if (resultData.type == kTypeString) port::Free(resultData.text);
+  FreeValueChain(result.elements);
 }
 
 void ReportNamedError(Frame* frame, const char* name, const char* suffix, const char* position) {
