@@ -105,7 +105,8 @@ CaseFile::~CaseFile() {
   // that is new goes after the last section of its case.
   const auto position = [this](const Replacement& r) {
     const CaseSection* section = cases_[r.caseIndex].Find(r.name);
-    return section != nullptr ? section->firstLine : cases_[r.caseIndex].sections.back().endLine + 1;
+    return section != nullptr ? section->firstLine
+                              : cases_[r.caseIndex].sections.back().endLine + 1;
   };
   std::sort(replacements_.begin(), replacements_.end(),
             [&](const Replacement& a, const Replacement& b) { return position(a) > position(b); });

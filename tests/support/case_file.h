@@ -29,7 +29,7 @@ struct CaseSection {
 
 struct TestCase {
   std::string title;
-  size_t line = 0;  // 1-based line of the "===" line
+  size_t line = 0;                    // 1-based line of the "===" line
   std::vector<CaseSection> sections;  // sections[0] is the input, named "input"
   const std::string& Input() const { return sections[0].text; }
   // The named section, or null.

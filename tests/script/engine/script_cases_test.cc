@@ -6,15 +6,17 @@
 // report; poke(&x) writes 99 through its first argument and gives the number of arguments.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 
 #include <unistd.h>
 
-#include "script/port/port.h"
 #include "script/front/loader.h"
+#include "script/port/port.h"
 #include "script/runtime/engine.h"
 #include "script/runtime/lifecycle.h"
 #include "script/text/text.h"
@@ -75,7 +77,9 @@ int32_t NativeNeed(Frame*, Value* first, Value* result, char*) {
   return 0;
 }
 
-int32_t NativeQuiet(Frame*, Value*, Value*, char*) { return -7; }
+int32_t NativeQuiet(Frame*, Value*, Value*, char*) {
+  return -7;
+}
 
 int32_t NativePoke(Frame*, Value* first, Value* result, char*) {
   int32_t count = 0;
@@ -97,8 +101,27 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
   return text;
 }
 
+// The bytes that a hex section spells: pairs of hex digits separated by blanks; on each line the
+// first word that is not such a pair starts a comment.
+std::string FromHex(const std::string& text) {
+  std::string bytes;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    for (std::string word; words >> word;) {
+      if (word.size() != 2 || std::isxdigit(static_cast<unsigned char>(word[0])) == 0 ||
+          std::isxdigit(static_cast<unsigned char>(word[1])) == 0) {
+        break;
+      }
+      bytes += static_cast<char>(std::stoi(word, nullptr, 16));
+    }
+  }
+  return bytes;
+}
+
 // Writes the case's files into a folder of their own: the input as test.ns, each "file NAME"
-// section as NAME. "@LIBRARY@" stands for the path of the test extension library.
+// section as NAME, each "file-hex NAME" section as the bytes its hex digits spell (a
+// "file-hex test.ns" replaces the input). "@LIBRARY@" stands for the test extension library.
 std::filesystem::path WriteFiles(const TestCase& testCase, size_t number) {
   const std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                        ("keytwine-cases-" + std::to_string(getpid())) /
@@ -112,6 +135,9 @@ std::filesystem::path WriteFiles(const TestCase& testCase, size_t number) {
   write("test.ns", testCase.Input());
   for (const CaseSection& section : testCase.sections) {
     if (section.name == "file") write(section.argument, section.text);
+    if (section.name == "file-hex") {
+      std::ofstream(folder / section.argument, std::ios::binary) << FromHex(section.text);
+    }
   }
   return folder;
 }
