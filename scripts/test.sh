@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the release build, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the fuzz targets replaying their stored corpora, and the Windows
+# UndefinedBehaviorSanitizer, the tests that start script threads under ThreadSanitizer (the script
+# cases and the engine tests), the fuzz targets replaying their stored corpora, and the Windows
 # program cross-built with MinGW and run end to end under wine with a virtual X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +18,11 @@ echo "== Sanitizer build and tests"
 cmake --preset debug >/dev/null
 cmake --build --preset debug -j "$jobs"
 ctest --preset debug -j "$jobs"
+
+echo "== ThreadSanitizer: the tests that start script threads"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs" --target script_cases engine_tests
+ctest --preset tsan -j "$jobs" -R '^(Files/ScriptCases|CallTest|OperatorTest|RobustnessTest|StatementTest|StringTest)\.'
 
 if compgen -G "fuzz/*/CMakeLists.txt" >/dev/null; then
   echo "== Fuzz targets replaying their corpora"

@@ -21,7 +21,7 @@ namespace keytwine {
 // --- Shared helpers ------------------------------------------------------------------------
 
 SyntaxNode* ParseError(LexerState& state, const char* message) {
-  ReportError(state.context, message, state.tokenStart);
+  RecordFailure(state, message);
   return nullptr;
 }
 
@@ -131,6 +131,21 @@ SyntaxNode* ParseNumber(LexerState& state, SyntaxNode* tail) {
   return ScanToken(state) != 0 ? node : nullptr;
 }
 
+// A pattern too large to compile is reported here, once, and stands as a pattern that never
+// matches: its captures still become "" at each use. False after "Alloc failed".
+bool CompilePatternLiteral(LexerState& state, SyntaxNode* node) {
+  PatternFailure failure = kPatternCompiled;
+  node->kind = T_PATTERN;
+  node->pattern = CompilePattern(node->text, &failure);
+  if (failure == kPatternOverLimit) {
+    ReportError(state.context, kPatternTooLarge, node->position);
+    node->pattern = UnmatchablePattern(node->text);
+  }
+  if (node->pattern != nullptr) return true;
+  ParseError(state, kAllocFailed);
+  return false;
+}
+
 // A string literal keeps the raw bytes between its quotes. It is a pattern literal, compiled now,
 // when it is a declared item (an argmatch pattern parameter among them) or stands right before
 // '=' (a pattern that binds its captures from the assigned value).
@@ -140,10 +155,8 @@ SyntaxNode* ParseString(LexerState& state, SyntaxNode* tail) {
   node->text = DuplicateN(state.tokenStart + 1, TokenLength(state) - 1).release();
   if (node->text == nullptr) return ParseError(state, kAllocFailed);
   if (ScanToken(state) == 0) return nullptr;
-  if (state.declarationMode != 0 || state.kind == T_ASSIGN) {
-    node->kind = T_PATTERN;
-    node->pattern = CompilePattern(node->text);
-  }
+  const bool isPattern = state.declarationMode != 0 || state.kind == T_ASSIGN;
+  if (isPattern && !CompilePatternLiteral(state, node)) return nullptr;
   return node;
 }
 
@@ -162,7 +175,7 @@ SyntaxNode* ParseName(LexerState& state, SyntaxNode* tail) {
 // f(a, b): T_CALL_BEGIN, a, T_COMMA, b, T_CALL named f.
 SyntaxNode* ParseCall(LexerState& state, SyntaxNode* tail) {
   NestingGuard guard(state);
-  if (guard.TooDeep()) return ParseError(state, kSentenceError);
+  if (guard.TooDeep()) return ParseError(state, kNestingTooDeep);
   tail = AppendNode(state, tail, T_CALL_BEGIN);
   if (tail == nullptr) return nullptr;
   ChainPtr call(MakeNameNode(state, T_CALL));
@@ -178,7 +191,7 @@ SyntaxNode* ParseCall(LexerState& state, SyntaxNode* tail) {
 // Parentheses make no node; a comma inside them is an error.
 SyntaxNode* ParseParenthesised(LexerState& state, SyntaxNode* tail) {
   NestingGuard guard(state);
-  if (guard.TooDeep()) return ParseError(state, kSentenceError);
+  if (guard.TooDeep()) return ParseError(state, kNestingTooDeep);
   if (ScanToken(state) == 0) return nullptr;
   tail = ParseAssignment(state, tail);
   if (tail == nullptr || !Expect(state, T_RPAREN) || ScanToken(state) == 0) {
@@ -190,7 +203,7 @@ SyntaxNode* ParseParenthesised(LexerState& state, SyntaxNode* tail) {
 // {1, 2}: T_LBRACE whose child chain holds the elements.
 SyntaxNode* ParseListLiteral(LexerState& state, SyntaxNode* tail) {
   NestingGuard guard(state);
-  if (guard.TooDeep()) return ParseError(state, kSentenceError);
+  if (guard.TooDeep()) return ParseError(state, kNestingTooDeep);
   SyntaxNode* list = AppendNode(state, tail, T_LBRACE);
   if (list == nullptr || ScanToken(state) == 0) return nullptr;
   SyntaxNode anchor{};
@@ -227,7 +240,7 @@ SyntaxNode* ParseUnary(LexerState& state, SyntaxNode* tail) {
   tail = ParseIndexLevel(state, tail);
   while (tail != nullptr && (IsPrefixOperator(state.kind) || IsPostfixOperator(state.kind))) {
     NestingGuard guard(state);
-    if (guard.TooDeep()) return ParseError(state, kSentenceError);
+    if (guard.TooDeep()) return ParseError(state, kNestingTooDeep);
     ChainPtr op(MakeNode(state, state.kind));
     if (op == nullptr) return nullptr;
     if (IsPrefixOperator(op->kind)) {
@@ -285,7 +298,7 @@ SyntaxNode* ParseIndexLevel(LexerState& state, SyntaxNode* tail) {
   tail = ParsePrimary(state, tail);
   while (tail != nullptr && state.kind == T_LBRACKET) {
     NestingGuard guard(state);
-    if (guard.TooDeep()) return ParseError(state, kSentenceError);
+    if (guard.TooDeep()) return ParseError(state, kNestingTooDeep);
     ChainPtr index(MakeNode(state, T_INDEX));
     if (index == nullptr || ScanToken(state) == 0) return nullptr;
     if (state.kind == T_RBRACKET) {
@@ -329,11 +342,15 @@ SyntaxNode* ParseElementList(LexerState& state, SyntaxNode* tail) {
 SyntaxNode* ParseReference(Frame* context, const char* text) {
   if (text == nullptr) return nullptr;
   LexerState state = StartLexer(context, text, 1);
-  if (ScanToken(state) == 0) return nullptr;
+  if (ScanToken(state) == 0) {
+    ReportFailure(state);
+    return nullptr;
+  }
   SyntaxNode anchor{};
   SyntaxNode* tail = ParseIndexLevel(state, &anchor);
   if (tail == nullptr || state.kind != T_END) {
     ReleaseChain(anchor.next);
+    ReportFailure(state);
     return nullptr;
   }
   return anchor.next;

@@ -9,9 +9,6 @@
 namespace keytwine {
 namespace {
 
-constexpr const char kSentenceError[] = "Sentence error";
-constexpr const char kParenthesisError[] = "Parenthesis error";
-
 // What the operand-expected flag becomes once a token is taken.
 constexpr int32_t kFlagKept = -1;
 
@@ -216,6 +213,16 @@ int32_t ScanOperator(LexerState& state) {
 }
 
 }  // namespace
+
+void RecordFailure(LexerState& state, const char* message) {
+  if (state.failure != nullptr) return;
+  state.failure = message;
+  state.failureAt = state.tokenStart;
+}
+
+void ReportFailure(const LexerState& state) {
+  if (state.failure != nullptr) ReportError(state.context, state.failure, state.failureAt);
+}
 
 LexerState StartLexer(Frame* context, const char* text, int32_t depth) {
   LexerState state{};

@@ -26,7 +26,17 @@ struct LexerState {
   int32_t declarationMode;  // 1 while the declaration-list parser parses one declared item
   int32_t postfixPending;   // 1 after a postfix ++/-- until its element expression is finished
   int32_t nesting;          // current nesting level, bounded by kMaxNesting (parser.h)
+  // The first error of the parser proper, reported by its entry point once everything built is
+  // released (the report itself may need memory, and the abandoned nodes hold plenty of it).
+  // Null message: none yet. The scan reports its own errors at once.
+  const char* failure;
+  const char* failureAt;
 };
+
+// Records message at the current token as the parse's error unless one is recorded already.
+void RecordFailure(LexerState& state, const char* message);
+// Reports the recorded error, if any, through the state's context.
+void ReportFailure(const LexerState& state);
 
 // A fresh state on text: no token yet, an operand expected.
 LexerState StartLexer(Frame* context, const char* text, int32_t depth);

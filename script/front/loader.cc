@@ -2,8 +2,10 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "script/front/parser.h"
+#include "script/front/script_text.h"
 #include "script/runtime/error.h"
 #include "script/text/text.h"
 
@@ -46,7 +48,8 @@ Script* FindLoaded(Script* engine, const char* name, const char* directory) {
   return nullptr;
 }
 
-// Reads the file into script->source and parses it. False after "File open error".
+// Reads the file into script->source (script_text.h) and parses it. False after "File open
+// error" or "Alloc failed".
 bool ReadAndParse(Script* script, const std::string& path) {
   const port::Owned<char16_t> widePath = ToWide(path.c_str());
   size_t size = 0;
@@ -54,11 +57,21 @@ bool ReadAndParse(Script* script, const std::string& path) {
   port::Owned<char> text =
       widePath != nullptr ? port::ReadWholeFile(widePath.get(), &size, &outOfMemory) : nullptr;
   if (text == nullptr) {
-    ReportLoadError(script, outOfMemory ? "Alloc failed" : "File open error", path.c_str());
+    ReportLoadError(script, outOfMemory ? kAllocFailed : kFileOpenError, path.c_str());
     return false;
   }
-  if (size == 0) return true;  // an empty script: no text, no chain
-  script->source = text.release();
+  ScriptText decoded = DecodeScriptText(std::move(text), size);
+  if (decoded.text == nullptr) {
+    ReportLoadError(script, kAllocFailed, path.c_str());
+    return false;
+  }
+  if (decoded.text.get()[0] == 0 && !decoded.cutAtNul) return true;  // empty: no text, no chain
+  script->source = decoded.text.release();
+  if (decoded.cutAtNul) {
+    // Like a syntax error: nothing of the file runs. The report counts lines up to the NUL.
+    ReportLoadError(script, kNulInScript, script->source + std::strlen(script->source));
+    return true;
+  }
   Frame frame{};
   frame.script = script;
   script->topLevel = ParseScript(&frame, script->source, 0);
@@ -109,14 +122,14 @@ int32_t LoadScriptFile(Script* engine, const char* directory, const char* fileNa
   const std::string name = file.substr(0, file.find('.'));
   if (FindLoaded(engine, name.c_str(), directoryText.c_str()) != nullptr) return 1;
   if (directoryText.size() > kMaxPathBytes || path.size() > kMaxPathBytes) {
-    ReportLoadError(engine, "File open error", path.c_str());
+    ReportLoadError(engine, kFileOpenError, path.c_str());
     return 0;
   }
   Script* script = AppendScript(engine);
   port::Owned<char> nameCopy = Duplicate(name.c_str());
   port::Owned<char> directoryCopy = Duplicate(directoryText.c_str());
   if (script == nullptr || nameCopy == nullptr || directoryCopy == nullptr) {
-    ReportLoadError(script != nullptr ? script : engine, "Alloc failed", path.c_str());
+    ReportLoadError(script != nullptr ? script : engine, kAllocFailed, path.c_str());
     return 0;
   }
   script->name = nameCopy.release();
@@ -129,27 +142,32 @@ const char* RunDirective(Script* script, const char* directory, const char* posi
   while (IsBlank(*word)) ++word;
   const char* open = std::strchr(position, '(');
   if (open == nullptr) {
-    ReportLoadError(script, "Sentence error", word);
+    ReportLoadError(script, kSentenceError, word);
     return nullptr;
   }
   const char* close = FindMatchingBracket(open);
   if (close == nullptr) {
-    ReportLoadError(script, "Parenthesis error", word);
+    ReportLoadError(script, kParenthesisError, word);
     return nullptr;
   }
   const port::Owned<char> argument = DirectiveArgument(open, close);
   if (argument == nullptr) {
-    ReportLoadError(script, "Alloc failed", word);
+    ReportLoadError(script, kAllocFailed, word);
     return nullptr;
   }
   if (IsWord(word, kImport)) {
-    ImportFiles(script->engine, directory, argument.get());
+    const size_t directoryLength = directory != nullptr ? std::strlen(directory) : 0;
+    if (directoryLength + std::strlen(argument.get()) > kMaxPathBytes) {
+      ReportLoadError(script, kFileOpenError, argument.get());  // no file could have that path
+    } else {
+      ImportFiles(script->engine, directory, argument.get());
+    }
   } else if (IsWord(word, kLibrary)) {
     LoadScriptLibrary(script, argument.get());
   } else if (IsWord(word, kOption)) {
     if (CompareNoCase(argument.get(), "explicit") == 0) script->optionExplicit = 1;
   } else {
-    ReportLoadError(script, "Sentence error", word);
+    ReportLoadError(script, kSentenceError, word);
     return nullptr;
   }
   return close + 1;
@@ -191,14 +209,14 @@ int32_t LoadScriptLibrary(Script* script, const char* argument) {
   Script* engine = script->engine;
   auto* entry = static_cast<LibraryEntry*>(port::AllocZero(sizeof(LibraryEntry)));
   if (entry == nullptr) {
-    ReportLoadError(script, "Alloc failed", argument);
+    ReportLoadError(script, kAllocFailed, argument);
     return 0;
   }
   *LastLibraryLink(engine) = entry;
   const port::Owned<char16_t> wideName = ToWide(argument);
   entry->module = wideName != nullptr ? port::OpenLibrary(wideName.get()) : nullptr;
   if (entry->module == nullptr) {
-    ReportLoadError(script, "Library load error", argument);
+    ReportLoadError(script, kLibraryLoadError, argument);
     return 0;
   }
   return 1;

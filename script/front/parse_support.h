@@ -15,11 +15,9 @@
 #include "script/front/lexer.h"
 #include "script/front/parser.h"
 #include "script/front/syntax.h"
+#include "script/runtime/report_texts.h"
 
 namespace keytwine {
-
-inline constexpr const char kSentenceError[] = "Sentence error";
-inline constexpr const char kAllocFailed[] = "Alloc failed";
 
 // Elements separated by ',' (call arguments, list literals, expression statements, for clauses).
 SyntaxNode* ParseElementList(LexerState& state, SyntaxNode* tail);
@@ -30,7 +28,8 @@ SyntaxNode* ParseAssignment(LexerState& state, SyntaxNode* tail);
 // A primary with any number of [...] indexes (declared items, references).
 SyntaxNode* ParseIndexLevel(LexerState& state, SyntaxNode* tail);
 
-// Reports message at the current token; returns null.
+// Records message at the current token as the parse's error (RecordFailure, lexer.h); the entry
+// point reports it once the parse is abandoned. Returns null.
 SyntaxNode* ParseError(LexerState& state, const char* message);
 // True when the current token is of kind; otherwise reports "Sentence error" and gives false.
 bool Expect(LexerState& state, int32_t kind);

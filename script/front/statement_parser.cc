@@ -19,8 +19,6 @@
 namespace keytwine {
 namespace {
 
-constexpr const char kArgumentFormatError[] = "Argument format error";
-
 std::atomic<DirectiveHandler> directiveHandler{nullptr};
 
 SyntaxNode* ParseStatement(LexerState& state, SyntaxNode* tail);
@@ -153,7 +151,7 @@ SyntaxNode* ParseIf(LexerState& state, SyntaxNode* tail) {
     if (ScanToken(state) == 0) return nullptr;
     if (state.kind == T_IF) {
       NestingGuard guard(state);
-      if (guard.TooDeep()) return ParseError(state, kSentenceError);
+      if (guard.TooDeep()) return ParseError(state, kNestingTooDeep);
       tail = ParseIf(state, tail);
     } else {
       tail = ParseStatement(state, tail);
@@ -364,7 +362,7 @@ SyntaxNode* ParseStatementForm(LexerState& state, SyntaxNode* tail) {
 // the nesting guard bounds the recursion of blocks, bodies and branches.
 SyntaxNode* ParseStatement(LexerState& state, SyntaxNode* tail) {
   NestingGuard guard(state);
-  if (guard.TooDeep()) return ParseError(state, kSentenceError);
+  if (guard.TooDeep()) return ParseError(state, kNestingTooDeep);
   ++state.depth;
   SyntaxNode* result = ParseStatementForm(state, tail);
   --state.depth;
@@ -376,7 +374,10 @@ SyntaxNode* ParseStatement(LexerState& state, SyntaxNode* tail) {
 SyntaxNode* ParseScript(Frame* context, const char* text, int32_t depth) {
   if (text == nullptr) return nullptr;
   LexerState state = StartLexer(context, text, depth);
-  if (ScanToken(state) == 0) return nullptr;
+  if (ScanToken(state) == 0) {
+    ReportFailure(state);
+    return nullptr;
+  }
   SyntaxNode anchor{};
   SyntaxNode* tail = &anchor;
   while (state.kind != T_END) {
@@ -389,6 +390,7 @@ SyntaxNode* ParseScript(Frame* context, const char* text, int32_t depth) {
         ReleaseFunctionList(script->functions);
         script->functions = nullptr;
       }
+      ReportFailure(state);
       return nullptr;
     }
   }

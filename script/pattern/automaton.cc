@@ -45,6 +45,7 @@ bool MeasureTree(const PatternNode* root, int64_t* states, int64_t* edges) {
 namespace {
 
 using pattern_internal::ClassContains;
+using pattern_internal::FindCaptureTargets;
 using pattern_internal::MeasureTree;
 using pattern_internal::ParsePattern;
 using pattern_internal::PatternNode;
@@ -313,11 +314,15 @@ bool FinishPattern(CompiledPattern* pattern) {
   return ok;
 }
 
-CompiledPattern* BuildAutomaton(PatternNode* root) {
+// Null when memory runs out or the automaton would pass kPatternMaxStates (*tooLarge set).
+CompiledPattern* BuildAutomaton(PatternNode* root, bool* tooLarge) {
   int64_t stateCount = 0;
   int64_t edgeBound = 0;
   if (!MeasureTree(root, &stateCount, &edgeBound)) return nullptr;
-  if (stateCount > kPatternMaxStates) return nullptr;
+  if (stateCount > kPatternMaxStates) {
+    *tooLarge = true;
+    return nullptr;
+  }
   auto* pattern = static_cast<CompiledPattern*>(port::AllocZero(sizeof(CompiledPattern)));
   if (pattern == nullptr) return nullptr;
   pattern->startState = 0;
@@ -341,11 +346,44 @@ CompiledPattern* BuildAutomaton(PatternNode* root) {
 
 }  // namespace
 
-CompiledPattern* CompilePattern(const char* text) {
+CompiledPattern* CompilePattern(const char* text, PatternFailure* failure) {
+  if (failure != nullptr) *failure = kPatternCompiled;
   if (text == nullptr) return nullptr;
   PatternParseState ps;
-  if (!ParsePattern(&ps, text)) return nullptr;
-  return BuildAutomaton(ps.root);
+  CompiledPattern* pattern =
+      ParsePattern(&ps, text) ? BuildAutomaton(ps.root, &ps.tooLarge) : nullptr;
+  if (pattern == nullptr && failure != nullptr) {
+    *failure = ps.tooLarge ? kPatternOverLimit : kPatternOutOfMemory;
+  }
+  return pattern;
+}
+
+// The start and the final state without a single edge between them.
+CompiledPattern* UnmatchablePattern(const char* text) {
+  if (text == nullptr) return nullptr;
+  auto* pattern = static_cast<CompiledPattern*>(port::AllocZero(sizeof(CompiledPattern)));
+  if (pattern == nullptr) return nullptr;
+  pattern->startState = 0;
+  pattern->finalState = 1;
+  pattern->stateCount = 2;
+  const int32_t captures = FindCaptureTargets(text, nullptr);
+  pattern->states = static_cast<int32_t*>(port::Alloc(2 * sizeof(int32_t)));
+  pattern->memoIndex[0] = static_cast<int32_t*>(port::Alloc(2 * sizeof(int32_t)));
+  pattern->memoIndex[1] = static_cast<int32_t*>(port::Alloc(2 * sizeof(int32_t)));
+  pattern->captureTargets = static_cast<const char**>(
+      port::Alloc(sizeof(const char*) * static_cast<size_t>(captures > 0 ? captures : 1)));
+  if (pattern->states == nullptr || pattern->memoIndex[0] == nullptr ||
+      pattern->memoIndex[1] == nullptr || pattern->captureTargets == nullptr) {
+    FreePattern(pattern);
+    return nullptr;
+  }
+  for (int32_t state = 0; state < 2; ++state) {
+    pattern->states[state] = -1;
+    pattern->memoIndex[0][state] = -1;
+    pattern->memoIndex[1][state] = -1;
+  }
+  pattern->captureCount = FindCaptureTargets(text, pattern->captureTargets);
+  return pattern;
 }
 
 void FreePattern(CompiledPattern* pattern) {

@@ -27,7 +27,7 @@
 // so remembering it gains nothing. The memory is one bit per remembered state and text position,
 // in blocks of positions allocated when first touched and freed once the start position has
 // passed them. When a block cannot be had (or would pass kMemoBudgetBytes of live blocks) the
-// search gives up and the match answers 0, like any other failure to get memory; searching on
+// search gives up and the match answers -1, like any other failure to get memory; searching on
 // without memory could take exponential time.
 #include <cstring>
 
@@ -348,7 +348,7 @@ int32_t MatchPattern(const CaptureSink* sink, const CompiledPattern* pattern, co
     for (size_t i = 0; i < 2 * captures; ++i) positions[i] = kNoPosition;
   }
 
-  int32_t result = 0;
+  int32_t result = positions != nullptr ? 0 : -1;
   if (length > 0 && length <= kMaxTextLength && positions != nullptr) {
     // Lead bytes: only bytes from 0x80 up can be lead bytes in any code page; the table is asked
     // of the port only when the text or a class text has such a byte.
@@ -364,8 +364,8 @@ int32_t MatchPattern(const CaptureSink* sink, const CompiledPattern* pattern, co
       }
     }
     Search search(pattern, bytes, static_cast<uint32_t>(length), lead, textHigh && anyLead);
-    if (search.Run() == 1) {
-      result = 1;
+    result = search.Run();
+    if (result == 1) {
       const SearchFrame* path = search.Path();
       for (size_t i = 0; i < search.PathLength(); ++i) {
         const PatternEdge& edge = pattern->edges[path[i].edge];
@@ -379,7 +379,7 @@ int32_t MatchPattern(const CaptureSink* sink, const CompiledPattern* pattern, co
     }
   }
   if (sink != nullptr) {
-    if (result == 0 && positions != nullptr) {
+    if (result != 1 && positions != nullptr) {
       for (size_t i = 0; i < captures; ++i) starts[i] = kNoPosition;
     }
     AssignCaptures(sink, pattern, text, starts, ends);

@@ -17,7 +17,8 @@
 //   the numbers of the last count (0 and 0 at first, which make a star).
 // - Counts saturate at kPatternCountCap. A pattern that needs more than kPatternMaxStates states,
 //   creates more than kPatternMaxNodes tree nodes or nests groups deeper than
-//   kPatternMaxGroupDepth compiles to null, which matches nothing.
+//   kPatternMaxGroupDepth does not compile (kPatternOverLimit); the runtime reports it and puts an
+//   UnmatchablePattern in its place, so that it fails like any match and empties its captures.
 // - Matching: a path never enters a (state, position) pair that it already holds (this is the
 //   empty-loop guard: it only cuts cycles of empty moves); a capture takes its positions from the
 //   winning path only, and one that the winning path did not pass receives the empty string. The
@@ -50,7 +51,7 @@ enum PatternKind : int32_t {
   kPatternCaptureMark = 11,
 };
 
-// Limits of the compiler. Past any of them CompilePattern returns null.
+// Limits of the compiler. Past any of them CompilePattern returns null with kPatternOverLimit.
 inline constexpr int32_t kPatternMaxStates = 10000;      // states of the automaton
 inline constexpr int32_t kPatternMaxNodes = 50000;       // tree nodes created while parsing
 inline constexpr int32_t kPatternMaxGroupDepth = 100;    // nesting of ( groups
@@ -105,9 +106,20 @@ struct CompiledPattern {
 
 // --- Compiler ----------------------------------------------------------------------------
 
+// Why CompilePattern gave no pattern.
+enum PatternFailure : int32_t {
+  kPatternCompiled = 0,
+  kPatternOutOfMemory = 1,
+  kPatternOverLimit = 2,  // past one of the limits above
+};
+
 // Compiles a NUL-terminated pattern text. Null when memory cannot be had or a limit above is
-// passed. The text must outlive the result.
-CompiledPattern* CompilePattern(const char* text);
+// passed; failure (when given) says which. The text must outlive the result.
+CompiledPattern* CompilePattern(const char* text, PatternFailure* failure = nullptr);
+// A pattern that never matches and has the captures of text (each `%name%` that the compiler
+// would see, in the order of the text): what the runtime uses for a pattern too large to compile.
+// Null when memory runs out. The text must outlive the result.
+CompiledPattern* UnmatchablePattern(const char* text);
 // Frees a pattern; null is ignored.
 void FreePattern(CompiledPattern* pattern);
 
@@ -130,10 +142,11 @@ struct CaptureSink {
   void (*assign)(void* context, const char* target, const char* text, size_t length);
 };
 
-// 1 when the pattern matches somewhere in the text, else 0 (also for a null pattern, an empty
-// text, or when the matcher runs out of memory). With a sink, every capture of the pattern is
-// assigned, in slot order, before the call returns: its text from the winning path on success,
-// the empty string otherwise. Thread-safe on one pattern.
+// 1 when the pattern matches somewhere in the text, else 0 (also for a null pattern or an empty
+// text), or -1 when the matcher ran out of memory (or past its memo budget) before it could
+// decide. With a sink, every capture of the pattern is assigned, in slot order, before the call
+// returns: its text from the winning path on a match, the empty string otherwise. Thread-safe on
+// one pattern.
 int32_t MatchPattern(const CaptureSink* sink, const CompiledPattern* pattern, const char* text);
 
 // 1 when the character at `at` (one or two bytes) belongs to the class, else 0.

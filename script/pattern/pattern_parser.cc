@@ -254,6 +254,7 @@ PatternNode* NewNode(PatternParseState* ps, int32_t kind) {
   if (ps->failed) return nullptr;
   if (ps->nodesCreated >= kPatternMaxNodes) {
     ps->failed = true;
+    ps->tooLarge = true;
     return nullptr;
   }
   NodeChunk* chunk = ps->chunks;
@@ -367,6 +368,7 @@ PatternNode* ParseAtom(PatternParseState* ps) {
     case kTokenGroupOpen: {
       if (++ps->depth > kPatternMaxGroupDepth) {
         ps->failed = true;
+        ps->tooLarge = true;
         return nullptr;
       }
       NextPatternToken(ps);
@@ -493,6 +495,23 @@ bool ParsePattern(PatternParseState* ps, const char* text) {
   NextPatternToken(ps);
   ps->root = ParseAlternation(ps);
   return !ps->failed;
+}
+
+// Every capture token becomes a capture, up to the end of the text or the `)` that ends the
+// pattern (one without an open group).
+int32_t FindCaptureTargets(const char* text, const char** targets) {
+  PatternParseState ps;
+  ps.position = text;
+  int32_t count = 0;
+  int32_t open = 0;
+  for (NextPatternToken(&ps); ps.token != kTokenEnd; NextPatternToken(&ps)) {
+    if (ps.token == kTokenGroupOpen) ++open;
+    if (ps.token == kTokenGroupClose && open-- == 0) break;
+    if (ps.token != kTokenCapture) continue;
+    if (targets != nullptr) targets[count] = ps.captureName;
+    ++count;
+  }
+  return count;
 }
 
 }  // namespace pattern_internal

@@ -85,6 +85,7 @@ struct PatternParseState {
   int32_t depth = 0;
   int32_t nodesCreated = 0;
   bool failed = false;
+  bool tooLarge = false;  // failed at a limit rather than for want of memory
   NodeChunk* chunks = nullptr;
   WorkArray<CopyItem> copyStack;
 
@@ -103,6 +104,10 @@ struct PatternParseState {
 
 // Parses the whole text into ps->root; false on failure (memory or limits).
 bool ParsePattern(PatternParseState* ps, const char* text);
+
+// Stores the capture targets of text (the first `%` of each `%name%` that the parse would turn
+// into a capture) into targets, when given, in text order; returns how many there are.
+int32_t FindCaptureTargets(const char* text, const char** targets);
 
 // Counts the states and (an upper bound of) the edges of a tree.
 bool MeasureTree(const PatternNode* root, int64_t* states, int64_t* edges);

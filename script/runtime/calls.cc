@@ -19,11 +19,6 @@
 namespace keytwine {
 namespace {
 
-using exec::kAllocFailed;
-using exec::kSentenceError;
-
-constexpr const char kTooFewArguments[] = "Too few arguments";
-constexpr const char kArgumentError[] = "Argument error";
 constexpr const char kArgName[] = "arg";
 constexpr const char kAllPrefix[] = "all.";
 constexpr size_t kAllPrefixLength = 4;
@@ -91,7 +86,7 @@ bool SplitCallName(Frame* frame, const char* name, CallName* out) {
   }
   out->script = FindScript(frame->script, name, static_cast<size_t>(dot - name));
   if (out->script == nullptr) {
-    ReportError(frame, "Script not Found", name);
+    ReportError(frame, kScriptNotFound, name);
     return false;
   }
   out->function = dot + 1;
@@ -193,9 +188,9 @@ bool BindPattern(Frame* frame, const SyntaxNode* node, const Value* argument) {
     return false;
   }
   frame->declareNames = 1;
-  MatchAndAssign(frame, node->pattern, text.get());
+  const int32_t matched = MatchAndAssign(frame, node->pattern, text.get());
   frame->declareNames = 0;
-  return true;
+  return matched >= 0;
 }
 
 // "&name" shares the argument's data (and so its list); a plain name gets copies.
@@ -205,7 +200,7 @@ bool BindDeclared(Frame* frame, const SyntaxNode* node, const Value* argument) {
   if (node->text[0] == '&') {
     port::Free(local->data);  // its own integer 0, never shared
     local->data = argument->data;
-    local->elements = exec::ListOf(argument);
+    local->elements = exec::ListHeadOf(frame, argument);
     return true;
   }
   if (!AssignData(frame, local->data, argument->data)) return false;
@@ -373,7 +368,7 @@ Value* CallFunction(Frame* frame, SyntaxNode* call, const char* name, Value* arg
     ActiveCall active;
     return CallNative(frame, entry, name, arguments);
   }
-  if (!failed) ReportError(frame, "Function not Found", name);
+  if (!failed) ReportError(frame, kFunctionNotFound, name);
   return FailedValue();
 }
 
@@ -395,7 +390,8 @@ int32_t ArgmatchDispatch(Script* script, Value* arguments, int32_t* stopFlag) {
     frame.declareNames = 1;
     const int32_t matched = MatchAndAssign(&frame, pattern->pattern, text.get());
     frame.declareNames = 0;
-    if (matched <= 0) {
+    if (matched < 0) return -1;
+    if (matched == 0) {
       LeaveFrame(&frame);
       continue;
     }
@@ -440,13 +436,12 @@ bool BindArg(Frame* frame, Value* arguments) {
   Value* list = nullptr;
   Value** slot = &list;
   for (const Value* argument = arguments; argument != nullptr; argument = argument->next) {
-    Value* element = NewAlias(argument);
+    Value* element = exec::NewAliasOf(frame, argument);
     if (element == nullptr) {
       FreeValueChain(list);
       ReportError(frame, kAllocFailed, frame->position);
       return false;
     }
-    element->elements = exec::ListOf(argument);
     *slot = element;
     slot = &element->next;
   }
@@ -463,15 +458,15 @@ Value* CallNative(Frame* frame, NativeFunction entry, const char* name, Value* a
   }
   // A native reads an argument's list through its own elements field.
   for (Value* argument = arguments; argument != nullptr; argument = argument->next) {
-    argument->elements = exec::ListOf(argument);
+    argument->elements = exec::ListHeadOf(frame, argument);
   }
   char message[kNativeMessageSize];
   message[0] = 0;
   const int32_t status = entry(frame, arguments, result.get(), message);
   message[kNativeMessageSize - 1] = 0;  // whatever the native wrote, the text ends here
   if (status >= 0) return result.release();
-  if (status == -2) ReportError(frame, kTooFewArguments, name);
-  if (status == -1) ReportError(frame, "Function error", message);
+  if (status == kNativeTooFewArguments) ReportError(frame, kTooFewArguments, name);
+  if (status == kNativeFailed) ReportError(frame, kFunctionError, message);
   return FailedValue();
 }
 

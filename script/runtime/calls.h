@@ -32,14 +32,14 @@ int32_t ArgmatchDispatch(Script* script, Value* arguments, int32_t* stopFlag);
 bool BindArg(Frame* frame, Value* arguments);
 
 // Calls a native entry point by the native calling convention: a new result Value (integer 0)
-// and a terminated 256-byte message buffer; status 0 or more gives the result, -2 reports
-// "Too few arguments" (at name), -1 "Function error" with the native's message, any other
-// negative status fails silently (FailedValue()).
+// and a terminated 256-byte message buffer; status 0 or more gives the result,
+// kNativeTooFewArguments reports "Too few arguments" (at name), kNativeFailed "Function error"
+// with the native's message, any other negative status fails silently (FailedValue()).
 Value* CallNative(Frame* frame, NativeFunction entry, const char* name, Value* arguments);
 
 // The start of a script thread for a call written "&name(...)". The engine's life cycle installs
 // it; the hook copies what it needs (the arguments are the caller's and freed after the call)
-// and returns the new thread's id, or -1 (0 when its record cannot be allocated).
+// and returns the new thread's id, or -1 (after reporting "Alloc failed" when memory ran out).
 using ThreadStartHook = int32_t (*)(Frame* frame, SyntaxNode* call, const char* name,
                                     Value* arguments);
 void SetThreadStartHook(ThreadStartHook hook);

@@ -79,8 +79,8 @@ static_assert(std::is_standard_layout_v<ValueData>);
 static_assert(std::is_standard_layout_v<Value>);
 static_assert(std::is_trivially_copyable_v<Value> && std::is_trivially_copyable_v<ValueData>);
 
-// Longest element list: growing a list past this many elements fails with "Alloc failed"
-// instead of exhausting memory (a[2000000000] would otherwise ask for ~100 GB).
+// Longest element list: growing or joining lists past this many elements fails with
+// "List too long" instead of exhausting memory (a[2000000000] would otherwise ask for ~100 GB).
 inline constexpr int32_t kMaxListElements = 16 * 1024 * 1024;
 // Deepest nesting of lists that deep copies and global promotion follow; they recurse once per
 // level, and script threads may run on small stacks.
@@ -262,20 +262,27 @@ Value* SetOrDeclare(Frame* frame, const char* name, const ValueData* data);
 // The element of base selected by index: a string names an element (created when missing; the
 // empty string selects base itself), an integer counts positions from 0 and grows the list with
 // integer-0 elements as needed. New elements take base's shared flag. Reports "Index error"
-// (negative index) or "Alloc failed" (memory, or growth past kMaxListElements; the list is then
-// left as it was) and yields null.
+// (negative index), "List too long" (growth past kMaxListElements) or "Alloc failed"; the list
+// is then left as it was and the result is null.
 Value* ElementOf(Frame* frame, Value* base, const ValueData* index);
 
 // --- Native calling convention and engine-wide state ---------------------------------------
 
 // A native entry point: the calling frame, the first argument (the rest follow its next links;
 // null when there is none), the result Value (integer 0 on entry) and a 256-byte message buffer
-// whose first byte is 0. Returns 0 or more on success, -2 for too few arguments, -1 for an
-// error whose text is in message, any other negative value to fail silently. Library exports
-// are declared extern "C" so that their names stay unmangled; the types are plain C types.
+// whose first byte is 0. Returns a NativeStatus. Library exports are declared extern "C" so that
+// their names stay unmangled; the types are plain C types.
 using NativeFunction = int32_t (*)(Frame* frame, Value* firstArgument, Value* result,
                                    char* message);
 inline constexpr size_t kNativeMessageSize = 256;
+
+// What a native returns. Libraries compiled against earlier versions return the bare numbers, so
+// the values never change. Any other negative value fails the call without a report.
+enum NativeStatus : int32_t {
+  kNativeDone = 0,              // success (so is any positive value)
+  kNativeFailed = -1,           // reported as "Function error : " + the text in message
+  kNativeTooFewArguments = -2,  // reported as "Too few arguments" with the called name
+};
 
 // One row of the host's native table.
 struct NativeEntry {

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "script/runtime/engine.h"
+#include "script/runtime/report_texts.h"
 
 namespace keytwine {
 

@@ -19,9 +19,6 @@
 namespace keytwine {
 namespace {
 
-using exec::kAllocFailed;
-using exec::kSentenceError;
-
 std::atomic<StepHook> stepHook{nullptr};
 
 // One walk of a chain.
@@ -202,7 +199,7 @@ bool ActAssign(Walk& walk, SyntaxNode* /*node*/) {
     Owned<char> text = exec::TextOf(walk.frame, value.get());
     if (text == nullptr) return Report(walk, kAllocFailed);
     exec::HoldGuard hold(Holding(walk) || exec::IsAlias(value.get()));
-    MatchAndAssign(walk.frame, target->pattern, text.get());
+    if (MatchAndAssign(walk.frame, target->pattern, text.get()) < 0) return Fail(walk);
   } else if (value->wholeList != 0 || target->wholeList != 0) {
     if (!exec::ReplaceList(walk.frame, target.get(), value.get())) return Fail(walk);
   } else if (!AssignData(walk.frame, target->data, value->data)) {
@@ -256,9 +253,8 @@ bool ActPattern(Walk& walk, SyntaxNode* node) {
 
 // Pushes an alias of variable (named when the walk names its entries).
 bool PushAlias(Walk& walk, const Value* variable) {
-  Value* alias = NewAlias(variable);
+  Value* alias = exec::NewAliasOf(walk.frame, variable);
   if (alias == nullptr) return Report(walk, kAllocFailed);
-  alias->elements = exec::ListOf(variable);
   Push(walk, alias);
   if (walk.naming && !CopyName(alias, variable->name, variable->hash)) {
     return Report(walk, kAllocFailed);
@@ -279,7 +275,7 @@ Value* ResolveVariable(Frame* frame, const char* text, const char* position) {
   if (*name == '&') ++name;
   if (Value* variable = LookUpVariable(frame, name)) return variable;
   if (frame->script != nullptr && frame->script->optionExplicit != 0) {
-    ReportNamedError(frame, name, " :Variable is not defined", position);
+    ReportNamedError(frame, name, kVariableNotDefined, position);
     return nullptr;
   }
   return DeclareVariable(frame, name, position);
@@ -328,7 +324,7 @@ bool ActIndex(Walk& walk, SyntaxNode* /*node*/) {
   }
   const ValueData* key = index->data;
   // Reported here rather than under the lock that element creation takes.
-  if (key->type == kTypeInteger && key->integer < 0) return Report(walk, "Index error");
+  if (key->type == kTypeInteger && key->integer < 0) return Report(walk, kIndexError);
   const bool whole = key->type == kTypeString && (key->text == nullptr || key->text[0] == 0);
   if (whole && !exec::IsAlias(base.get())) {  // a temporary's whole list is the temporary
     base->wholeList = 1;

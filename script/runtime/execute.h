@@ -13,6 +13,7 @@
 
 #include "script/port/port.h"
 #include "script/runtime/engine.h"
+#include "script/runtime/report_texts.h"
 
 namespace keytwine {
 
@@ -36,11 +37,10 @@ enum class ExecResult : int32_t {
 inline constexpr int32_t kMaxCallDepth = 200;
 // Stack that one thread's executor may use below its outermost Execute. Whatever the path of the
 // recursion (calls, nested blocks, loop bodies, string references, pattern captures), a walk that
-// would start deeper fails with kCallDepthExceeded. Half of a 1 MB thread stack: the rest is left
-// for the run-time parser, the pattern matcher and the host's error native below the deepest walk.
+// would start deeper fails with kCallDepthExceeded (report_texts.h). Half of a 1 MB thread stack:
+// the rest is left for the run-time parser, the pattern matcher and the host's error native below
+// the deepest walk.
 inline constexpr size_t kExecutorStackBudget = 512 * 1024;
-// The report of either limit.
-inline constexpr const char kCallDepthExceeded[] = "Call depth exceeded";
 
 // Runs the chain from first (null: nothing) in frame.
 // - returnTarget receives the value of return, resume and exit (data, a copy of the list, and the
@@ -81,6 +81,7 @@ Value* ResolveCaptureTarget(Frame* frame, const char* target);
 
 // MatchPattern with frame's capture assignment: every %name% capture of pattern is evaluated
 // with ResolveCaptureTarget and receives its text. Without a frame no capture is assigned.
+// Returns 1 or 0, or -1 after reporting "Alloc failed" (the captures are then "").
 int32_t MatchAndAssign(Frame* frame, const CompiledPattern* pattern, const char* text);
 
 // --- Run-time housekeeping -----------------------------------------------------------------

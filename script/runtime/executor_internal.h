@@ -17,11 +17,9 @@
 #include "script/port/port.h"
 #include "script/runtime/engine.h"
 #include "script/runtime/execute.h"
+#include "script/runtime/report_texts.h"
 
 namespace keytwine::exec {
-
-inline constexpr const char kSentenceError[] = "Sentence error";
-inline constexpr const char kAllocFailed[] = "Alloc failed";
 
 // --- Per-thread state ----------------------------------------------------------------------
 
@@ -125,6 +123,13 @@ port::Owned<char> TextOf(const Frame* frame, const Value* value);
 
 // Adds delta to the integer form of data (wrapping), storing an integer; locked when shared.
 int32_t AddToData(const Frame* frame, ValueData* data, int32_t delta);
+
+// The first element of value's list, read under the lock when value is shared: another script
+// thread may replace or grow that list meanwhile. What it gives stays alive until this thread's
+// next safe point, since a replaced list is retired rather than freed.
+Value* ListHeadOf(const Frame* frame, const Value* value);
+// NewAlias(variable) with its list head read by ListHeadOf. Null when memory runs out.
+Value* NewAliasOf(const Frame* frame, const Value* variable);
 
 // Deep copy of value's element list (under the lock when shared). False when memory runs out.
 bool CopyListOf(const Frame* frame, const Value* value, Value** copy);

@@ -1,8 +1,11 @@
 #include "script/runtime/lifecycle.h"
 
+#include <atomic>
+
 #include "script/front/loader.h"
 #include "script/front/syntax.h"
 #include "script/runtime/calls.h"
+#include "script/runtime/error.h"
 #include "script/runtime/execute.h"
 #include "script/text/text.h"
 
@@ -37,15 +40,18 @@ void ScriptThreadEntry(void* argument) {
 }
 
 // Starts a script thread for "&name(arguments)". The thread is counted as active before it is
-// created, so that WaitForScripts cannot miss it while it has not begun its call yet.
+// created, so that WaitForScripts cannot miss it while it has not begun its call yet. -1 when
+// it cannot be started, after reporting "Alloc failed" when memory ran out.
 int32_t StartThreadForCall(Frame* frame, SyntaxNode* call, const char* name, Value* arguments) {
   auto* start = static_cast<ThreadStart*>(port::AllocZero(sizeof(ThreadStart)));
-  if (start == nullptr) return 0;
-  start->script = frame->script;
-  start->call = call;
-  start->name = Duplicate(name).release();
-  if (start->name == nullptr || !CopyValueChain(arguments, &start->arguments)) {
-    FreeThreadStart(start);
+  if (start != nullptr) {
+    start->script = frame->script;
+    start->call = call;
+    start->name = Duplicate(name).release();
+  }
+  if (start == nullptr || start->name == nullptr || !CopyValueChain(arguments, &start->arguments)) {
+    if (start != nullptr) FreeThreadStart(start);
+    ReportError(frame, kAllocFailed, frame->position);
     return -1;
   }
   AddActive(1);
@@ -83,8 +89,9 @@ void RunAllScripts(Script* engine) {
       break;
     }
     // The top level's variables become the script's globals, reachable from script threads.
+    // Published with a release store: a thread of an earlier script may look them up meanwhile.
     MarkShared(frame.locals);
-    script->globals = frame.locals;
+    std::atomic_ref<Value*>(script->globals).store(frame.locals, std::memory_order_release);
     frame.locals = nullptr;
   }
   AddActive(-1);

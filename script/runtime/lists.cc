@@ -59,7 +59,12 @@ bool MarkSharedAt(Value* list, int32_t depth) {
 }
 
 Value* ReportAllocFailed(Frame* frame) {
-  ReportError(frame, "Alloc failed", PositionOf(frame));
+  ReportError(frame, kAllocFailed, PositionOf(frame));
+  return nullptr;
+}
+
+Value* ReportTooLong(Frame* frame) {
+  ReportError(frame, kListTooLong, PositionOf(frame));
   return nullptr;
 }
 
@@ -76,7 +81,7 @@ Value* NamedElement(Frame* frame, Value* holder, const char* name, int32_t share
     slot = &element->next;
     ++count;
   }
-  if (count >= kMaxListElements) return ReportAllocFailed(frame);
+  if (count >= kMaxListElements) return ReportTooLong(frame);
   Value* element = NewElement(name, shared);
   if (element == nullptr) return ReportAllocFailed(frame);
   *slot = element;
@@ -88,7 +93,7 @@ Value* NamedElement(Frame* frame, Value* holder, const char* name, int32_t share
 // only when all of them exist, so a failure leaves the list as it was.
 Value* PositionalElement(Frame* frame, Value* holder, int32_t position, int32_t shared) {
   if (position < 0) {
-    ReportError(frame, "Index error", PositionOf(frame));
+    ReportError(frame, kIndexError, PositionOf(frame));
     return nullptr;
   }
   Value** slot = &holder->elements;
@@ -98,7 +103,7 @@ Value* PositionalElement(Frame* frame, Value* holder, int32_t position, int32_t 
     slot = &element->next;
     ++count;
   }
-  if (position >= kMaxListElements) return ReportAllocFailed(frame);
+  if (position >= kMaxListElements) return ReportTooLong(frame);
   Value* last = nullptr;
   Value* grown = NewPositionalChain(position - count + 1, shared, &last);
   if (grown == nullptr) return ReportAllocFailed(frame);
@@ -148,7 +153,7 @@ bool MarkShared(Value* list) {
 
 Value* ElementOf(Frame* frame, Value* base, const ValueData* index) {
   if (base == nullptr || index == nullptr) {
-    ReportError(frame, "Sentence error", PositionOf(frame));
+    ReportError(frame, kSentenceError, PositionOf(frame));
     return nullptr;
   }
   // The list belongs to the owner of base's data: base may be an alias (a stack entry, a

@@ -21,20 +21,15 @@
 namespace keytwine {
 namespace {
 
-using exec::kAllocFailed;
-
-constexpr const char kDivideByZero[] = "Divide by ZERO";
-constexpr const char kIllegalOperator[] = "Illegal operator";
-constexpr const char kIllegalToString[] = "Illegal operator to string";
-constexpr const char kIllegalToHash[] = "Illegal operator to hash";
-
 // How far list comparison follows nested list literals; deeper pairs compare unequal.
 constexpr int32_t kMaxCompareDepth = kMaxListDepth;
 
-// The outcome of an operation computed under the lock: a value, or the error to report.
+// The outcome of an operation computed under the lock: a value, or the error to report. A
+// notice is reported as well but fails nothing.
 struct Outcome {
   Value* value = nullptr;
   const char* error = nullptr;
+  const char* notice = nullptr;
 };
 
 Outcome Integer(int32_t integer) {
@@ -118,15 +113,24 @@ Outcome IntegerOperation(int32_t l, int32_t r, int32_t code) {
 // --- Strings -------------------------------------------------------------------------------
 
 // subject =~ right: the pattern of a pattern literal, or right's text compiled with every
-// backslash standing for itself. No frame: =~ never assigns captures.
+// backslash standing for itself. No frame: =~ never assigns captures. A pattern too large to
+// compile is reported and matches nothing.
 Outcome Match(const char* subject, const Value* right, const char* patternText) {
-  if (right->pattern != nullptr) return Integer(MatchPattern(nullptr, right->pattern, subject));
-  Owned<char> doubled = DoubleBackslashes(patternText);
-  if (doubled == nullptr) return Error(kAllocFailed);
-  CompiledPattern* pattern = CompilePattern(doubled.get());
-  const int32_t matched = MatchPattern(nullptr, pattern, subject);
-  FreePattern(pattern);
-  return Integer(matched == 1 ? 1 : 0);
+  const CompiledPattern* pattern = right->pattern;
+  CompiledPattern* compiled = nullptr;
+  PatternFailure failure = kPatternCompiled;
+  if (pattern == nullptr) {
+    Owned<char> doubled = DoubleBackslashes(patternText);
+    if (doubled == nullptr) return Error(kAllocFailed);
+    compiled = CompilePattern(doubled.get(), &failure);
+    pattern = compiled;
+  }
+  const int32_t matched = pattern != nullptr ? MatchPattern(nullptr, pattern, subject) : 0;
+  FreePattern(compiled);
+  if (failure == kPatternOutOfMemory || matched < 0) return Error(kAllocFailed);
+  Outcome outcome = Integer(matched);
+  if (failure == kPatternOverLimit) outcome.notice = kPatternTooLarge;
+  return outcome;
 }
 
 Outcome StringOperation(const Value* left, const Value* right, int32_t code) {
@@ -185,8 +189,10 @@ bool ValuesEqual(const Value* a, const Value* b, int32_t depth) {
   return std::strcmp(ToText(a->data, aNumber), ToText(b->data, bNumber)) == 0;
 }
 
-// left + right: a new list of copies of both element lists.
+// left + right: a new list of copies of both element lists, within kMaxListElements.
 Outcome JoinLists(const Value* left, const Value* right) {
+  const int64_t length = int64_t{CountList(exec::ListOf(left))} + CountList(exec::ListOf(right));
+  if (length > kMaxListElements) return Error(kListTooLong);
   Value* first = nullptr;
   Value* second = nullptr;
   if (!CopyValueChain(exec::ListOf(left), &first)) return Error(kAllocFailed);
@@ -265,7 +271,7 @@ int32_t PlainUnary(int32_t integer, int32_t code) {
 Value* UnaryOperation(Frame* frame, Value* operand, int32_t code) {
   const char* position = frame != nullptr ? frame->position : nullptr;
   if (operand == nullptr || operand->data == nullptr) {
-    ReportError(frame, exec::kSentenceError, position);
+    ReportError(frame, kSentenceError, position);
     return nullptr;
   }
   int32_t result = 0;
@@ -295,7 +301,7 @@ Value* UnaryOperation(Frame* frame, Value* operand, int32_t code) {
 Value* BinaryOperation(Frame* frame, const Value* left, const Value* right, int32_t code) {
   const char* position = frame != nullptr ? frame->position : nullptr;
   if (left == nullptr || right == nullptr || left->data == nullptr || right->data == nullptr) {
-    ReportError(frame, exec::kSentenceError, position);
+    ReportError(frame, kSentenceError, position);
     return nullptr;
   }
   Outcome outcome;
@@ -309,6 +315,7 @@ Value* BinaryOperation(Frame* frame, const Value* left, const Value* right, int3
       outcome = StringOperation(left, right, code);
     }
   }
+  if (outcome.notice != nullptr) ReportError(frame, outcome.notice, position);
   if (outcome.error != nullptr) {
     FreeValue(outcome.value);
     ReportError(frame, outcome.error, position);

@@ -14,9 +14,6 @@
 namespace keytwine {
 namespace {
 
-using exec::kAllocFailed;
-using exec::kSentenceError;
-
 // A string growing in engine memory.
 class TextBuffer {
  public:
@@ -135,7 +132,9 @@ Value* ResolveCaptureTarget(Frame* frame, const char* target) {
 int32_t MatchAndAssign(Frame* frame, const CompiledPattern* pattern, const char* text) {
   if (frame == nullptr) return MatchPattern(nullptr, pattern, text);
   const CaptureSink sink{frame, &AssignCapture};
-  return MatchPattern(&sink, pattern, text);
+  const int32_t matched = MatchPattern(&sink, pattern, text);
+  if (matched < 0) ReportError(frame, kAllocFailed, frame->position);
+  return matched;
 }
 
 Owned<char> BuildString(Frame* frame, const char* literal) {

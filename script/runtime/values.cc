@@ -121,7 +121,7 @@ bool AssignData(Frame* frame, ValueData* destination, const ValueData* source) {
     text = Duplicate(source->text != nullptr ? source->text : "");
     if (text == nullptr) {
       if (locked) engine->variableLock.Leave();
-      ReportError(frame, "Alloc failed", frame != nullptr ? frame->position : nullptr);
+      ReportError(frame, kAllocFailed, frame != nullptr ? frame->position : nullptr);
       return false;
     }
   }

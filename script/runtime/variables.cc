@@ -1,5 +1,6 @@
 // Variables: lookup through the frame chain and the script globals (with script-qualified
 // names), declaration, binding of arg, and leaving a frame.
+#include <atomic>
 #include <cstring>
 
 #include "script/runtime/engine.h"
@@ -7,6 +8,14 @@
 #include "script/text/text.h"
 
 namespace keytwine {
+namespace {
+
+// A script's globals appear once its top level has ended, while script threads may be looking.
+Value* GlobalsOf(Script* script) {
+  return std::atomic_ref<Value*>(script->globals).load(std::memory_order_acquire);
+}
+
+}  // namespace
 
 Value* LookUpVariable(Frame* frame, const char* name) {
   if (frame == nullptr || name == nullptr) return nullptr;
@@ -18,24 +27,24 @@ Value* LookUpVariable(Frame* frame, const char* name) {
   if (script == nullptr) return nullptr;
   // "name.variable" selects the globals of the script called name (no DBCS trail byte is a '.').
   const char* dot = std::strchr(name, '.');
-  if (dot == nullptr) return FindInList(script->globals, name, hash);
+  if (dot == nullptr) return FindInList(GlobalsOf(script), name, hash);
   Script* owner = FindScript(script, name, static_cast<size_t>(dot - name));
   if (owner == nullptr) {
-    ReportError(frame, "Script not Found", name);
+    ReportError(frame, kScriptNotFound, name);
     return nullptr;
   }
-  return FindInList(owner->globals, dot + 1);
+  return FindInList(GlobalsOf(owner), dot + 1);
 }
 
 Value* DeclareVariable(Frame* frame, const char* name, const char* position) {
   if (frame == nullptr || name == nullptr) return nullptr;
   if (*name == '&') ++name;
   if (FindInList(frame->locals, name) != nullptr) {
-    ReportNamedError(frame, name, " :Declaration overlaps", position);
+    ReportNamedError(frame, name, kDeclarationOverlaps, position);
     return nullptr;
   }
   Value* variable = AppendToList(&frame->locals, name, nullptr);
-  if (variable == nullptr) ReportError(frame, "Alloc failed", position);
+  if (variable == nullptr) ReportError(frame, kAllocFailed, position);
   return variable;
 }
 
@@ -49,7 +58,7 @@ Value* SetOrDeclare(Frame* frame, const char* name, const ValueData* data) {
     }
   }
   Value* variable = AppendToList(&frame->locals, name, data);
-  if (variable == nullptr) ReportError(frame, "Alloc failed", frame->position);
+  if (variable == nullptr) ReportError(frame, kAllocFailed, frame->position);
   return variable;
 }
 

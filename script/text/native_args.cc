@@ -1,7 +1,5 @@
 #include "script/text/native_args.h"
 
-#include <utility>
-
 #include "script/text/text.h"
 
 namespace keytwine {
@@ -12,13 +10,10 @@ int32_t ArgToInt(const Value* argument) {
 }
 
 port::Owned<char> ArgToText(const Value* argument) {
-  port::Owned<char> text;
-  if (argument != nullptr && argument->data != nullptr) {
-    const ValueData* data = argument->data;
-    text = data->type == kTypeString ? Duplicate(data->text) : IntToText(data->integer);
-  }
-  // No value, or its copy could not be made: an empty string.
-  return text != nullptr ? std::move(text) : Duplicate("");
+  if (argument == nullptr || argument->data == nullptr) return Duplicate("");
+  const ValueData* data = argument->data;
+  // Null when the copy cannot be made: an empty text in its place would lose the argument unseen.
+  return data->type == kTypeString ? Duplicate(data->text) : IntToText(data->integer);
 }
 
 port::Owned<char16_t> ArgToWide(const Value* argument) {
