@@ -42,7 +42,7 @@ constexpr const char* kHelp =
     "  --help               Shows this text.\n"
     "\n"
     "--codepage CP selects the code page of the script text: 65001 (UTF-8, the default) or\n"
-    "932 (Shift-JIS). --echo starts each hook call's output with '> ' and its trace line.\n"
+    "932 (Shift-JIS). --echo writes each trace line that holds a command first, after '> '.\n"
     "\n"
     "TABLE lists settings and entries, one a line:\n"
     "  useImeToggle=1\n"

@@ -35,11 +35,12 @@ struct ToolRun {
   int status;
 };
 
-// Runs `keytwine ARGS` in `folder` with empty standard input; the outputs go beside the folder.
-ToolRun RunTool(const fs::path& folder, const std::string& args) {
+// Runs `keytwine ARGS` in `folder`; the outputs go beside the folder.
+ToolRun RunTool(const fs::path& folder, const std::string& args,
+                const std::string& input = "/dev/null") {
   const fs::path out = folder.string() + ".out", err = folder.string() + ".err";
   const std::string command = "cd '" + folder.string() + "' && '" KEYTWINE_BINARY "' " + args +
-                              " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
+                              " <'" + input + "' >'" + out.string() + "' 2>'" + err.string() + "'";
   const int raw = std::system(command.c_str());
   return {ReadAll(out), ReadAll(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
 }
@@ -86,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(Files, CheckCases,
                          ::testing::ValuesIn(CaseFile::FilesIn("tests/tools/cases", ".cases")),
                          [](const auto& info) { return CaseFileLabel(info.param); });
 
-// What a case cannot say: commands other than check and sim with their file.
+// What a case cannot say: the other commands, and check and sim without their files.
 TEST(CommandLine, HelpAndArgumentErrors) {
   const fs::path folder = ScratchFolder("arguments");
   fs::create_directories(folder);
@@ -107,6 +108,22 @@ TEST(CommandLine, HelpAndArgumentErrors) {
   EXPECT_EQ(missing.status, 2);
   EXPECT_EQ(missing.err, "### Error: File open error : Keytwine : nowhere/Keytwine.ns\n");
   EXPECT_FALSE(fs::exists(folder / "nowhere/Keytwine.ns"));
+  EXPECT_EQ(RunTool(folder, "sim nowhere/Keytwine.ns -").status, 2);
+}
+
+TEST(CommandLine, ReplayReadsTheTableFileAndTheTraceFromStandardInput) {
+  const fs::path folder = ScratchFolder("replay");
+  fs::create_directories(folder);
+  std::ofstream(folder / "t.table") << "0 swap orientation=0 modifier=0 hold=0 vk=0x41 scan=0x1e "
+                                       "keys=0x42,0x0,0x0,0x0\n";
+  std::ofstream(folder / "bad.table") << "holdDuration=500\ncolour=red\n";
+  std::ofstream(folder / "t.trace") << "down 0x41 0x1e 1\n";
+  const ToolRun run = RunTool(folder, "replay --echo t.table -", (folder / "t.trace").string());
+  EXPECT_EQ(run.out, "> down 0x41 0x1e 1\nsend 0x42 down\n=> swallow\n");
+  EXPECT_EQ(run.status, 0);
+  const ToolRun bad = RunTool(folder, "replay bad.table t.trace");
+  EXPECT_EQ(bad.err, "keytwine: bad.table:2: not a setting or table entry: colour=red\n");
+  EXPECT_EQ(bad.status, 2);
   fs::remove_all(ScratchFolder(""));
 }
 
