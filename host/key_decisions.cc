@@ -300,19 +300,20 @@ Verdict DecideUp(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent
 }
 
 // The IME key pair in landscape: Right Windows (scan 0x11) is swallowed, and F7 (scan 0x11)
-// right after it toggles the IME. Overrides a pass verdict.
-Verdict ApplyImePair(const Remapper& r, bool portrait, const KeyEvent& ev, Verdict verdict) {
+// right after it toggles the IME. Overrides a pass verdict. A swallowed key-up of a key that the
+// system holds (because the decisions re-sent its key-down) is sent, so that nothing stays held.
+Verdict ApplyImePair(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent& ev,
+                     Verdict verdict) {
   if (r.settings.useImeToggle.load(std::memory_order_relaxed) == 0 || portrait) return verdict;
   if (ev.scanCode != kImePairScanCode) return verdict;
-  if (ev.vkCode == kImePrefixVk) return Verdict::Swallow;
-  if (ev.vkCode == kImeToggleVk) {
-    const LastEventRecord& last = r.state.lastEvent;
-    if (last.vkCode == kImePrefixVk && last.scanCode == kImePairScanCode) {
-      r.effects.ToggleIMEMode();
-    }
-    return Verdict::Swallow;
+  if (ev.vkCode != kImePrefixVk && ev.vkCode != kImeToggleVk) return verdict;
+  const uint8_t vk = static_cast<uint8_t>(ev.vkCode);
+  if (IsUp(kind) && r.effects.IsKeyDown(vk)) r.effects.SendKey(vk, true);
+  const LastEventRecord& last = r.state.lastEvent;
+  if (vk == kImeToggleVk && last.vkCode == kImePrefixVk && last.scanCode == kImePairScanCode) {
+    r.effects.ToggleIMEMode();
   }
-  return verdict;
+  return Verdict::Swallow;
 }
 
 }  // namespace
@@ -334,7 +335,7 @@ Verdict DecideKeyEvent(const Remapper& r, uint32_t kind, const KeyEvent& ev) {
   } else if (IsUp(kind)) {
     verdict = DecideUp(r, portrait, kind, ev);
   }
-  verdict = ApplyImePair(r, portrait, ev, verdict);
+  verdict = ApplyImePair(r, portrait, kind, ev, verdict);
 
   Log(r, verdict == Verdict::Swallow ? u"lResult: TRUE" : u"lResult: FALSE");
   Log(r, u"---------");
