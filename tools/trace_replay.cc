@@ -70,6 +70,11 @@ bool Numbers(std::istringstream& words, uint32_t* values, int required, int tota
   return n >= required && !(words >> word);
 }
 
+// Key and scan codes are bytes in the events the hook receives.
+bool KeyCodes(uint32_t vk, uint32_t scan) {
+  return vk <= 0xFF && scan <= 0xFF;
+}
+
 bool KindOfWord(const std::string& word, uint32_t& kind) {
   static constexpr struct {
     const char* word;
@@ -114,7 +119,7 @@ bool RunLine(Replay& replay, const std::string& line) {
   }
   if (KindOfWord(command, kind)) {
     uint32_t v[5] = {0, 0, 0, 0, 0};
-    if (!Numbers(words, v, 3, 5)) return false;
+    if (!Numbers(words, v, 3, 5) || !KeyCodes(v[0], v[1])) return false;
     replay.HookCall(
         0, kind,
         {.vkCode = v[0], .scanCode = v[1], .flags = v[3], .time = v[2], .dwExtraInfo = v[4]});
@@ -123,7 +128,8 @@ bool RunLine(Replay& replay, const std::string& line) {
   if (command == "event") {
     int32_t nCode = 0;
     uint32_t v[6] = {0, 0, 0, 0, 0, 0};
-    if (!(words >> word) || !ParseSignedNumber(word, nCode) || !Numbers(words, v, 4, 6)) {
+    if (!(words >> word) || !ParseSignedNumber(word, nCode) || !Numbers(words, v, 4, 6) ||
+        !KeyCodes(v[1], v[2])) {
       return false;
     }
     replay.HookCall(
