@@ -35,14 +35,16 @@ struct ToolRun {
   int status;
 };
 
-// Runs `keytwine ARGS` in `folder`; the outputs go beside the folder.
+// Runs `keytwine ARGS` in `folder`; the outputs go beside the folder unless `output` names a
+// file for standard output (which is then not read back).
 ToolRun RunTool(const fs::path& folder, const std::string& args,
-                const std::string& input = "/dev/null") {
-  const fs::path out = folder.string() + ".out", err = folder.string() + ".err";
+                const std::string& input = "/dev/null", const std::string& output = "") {
+  const std::string out = output.empty() ? folder.string() + ".out" : output;
+  const std::string err = folder.string() + ".err";
   const std::string command = "cd '" + folder.string() + "' && '" KEYTWINE_BINARY "' " + args +
-                              " <'" + input + "' >'" + out.string() + "' 2>'" + err.string() + "'";
+                              " <'" + input + "' >'" + out + "' 2>'" + err + "'";
   const int raw = std::system(command.c_str());
-  return {ReadAll(out), ReadAll(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
+  return {output.empty() ? ReadAll(out) : "", ReadAll(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
 }
 
 ToolRun RunCase(const TestCase& testCase, const fs::path& folder) {
@@ -125,6 +127,20 @@ TEST(CommandLine, ReplayReadsTheTableFileAndTheTraceFromStandardInput) {
   EXPECT_EQ(bad.err, "keytwine: bad.table:2: not a setting or table entry: colour=red\n");
   EXPECT_EQ(bad.status, 2);
   fs::remove_all(ScratchFolder(""));
+}
+
+TEST(CommandLine, AnOutputThatCannotBeWrittenGivesItsOwnStatus) {
+  const fs::path folder = ScratchFolder("full");
+  fs::create_directories(folder);
+  std::ofstream(folder / "Keytwine.ns") << "swap(0, 0, 0, 0x41, 0x1e, 0x42);\n";
+  std::ofstream(folder / "t.table") << "debugMode=0\n";
+  std::ofstream(folder / "t.trace") << "down 0x41 0x1e 1\n";
+  for (const char* command :
+       {"check Keytwine.ns", "sim Keytwine.ns t.trace", "replay t.table t.trace", "--help"}) {
+    const ToolRun run = RunTool(folder, command, "/dev/null", "/dev/full");
+    EXPECT_EQ(run.status, 74) << command;
+    EXPECT_EQ(run.err, "keytwine: cannot write standard output\n") << command;
+  }
 }
 
 }  // namespace
