@@ -118,13 +118,15 @@ TEST(CommandLine, ReplayReadsTheTableFileAndTheTraceFromStandardInput) {
   fs::create_directories(folder);
   std::ofstream(folder / "t.table") << "0 swap orientation=0 modifier=0 hold=0 vk=0x41 scan=0x1e "
                                        "keys=0x42,0x0,0x0,0x0\n";
-  std::ofstream(folder / "bad.table") << "holdDuration=500\ncolour=red\n";
+  std::ofstream(folder / "bad.table") << "holdDuration=500\n0 swap orientation=0 modifer=0\n";
   std::ofstream(folder / "t.trace") << "down 0x41 0x1e 1\n";
   const ToolRun run = RunTool(folder, "replay --echo t.table -", (folder / "t.trace").string());
   EXPECT_EQ(run.out, "> down 0x41 0x1e 1\nsend 0x42 down\n=> swallow\n");
   EXPECT_EQ(run.status, 0);
   const ToolRun bad = RunTool(folder, "replay bad.table t.trace");
-  EXPECT_EQ(bad.err, "keytwine: bad.table:2: not a setting or table entry: colour=red\n");
+  EXPECT_EQ(
+      bad.err,
+      "keytwine: bad.table:2: not a setting or table entry: 0 swap orientation=0 modifer=0\n");
   EXPECT_EQ(bad.status, 2);
   fs::remove_all(ScratchFolder(""));
 }
