@@ -7,20 +7,9 @@ namespace {
 
 constexpr uint32_t kNoEntry = 0xFFFFFFFF;
 
-// The modifier keys in the order in which flagged modifiers are pressed around a replayed key.
-struct ModifierKey {
-  uint8_t vk;
-  uint32_t HookState::*flag;
-};
-constexpr ModifierKey kModifiers[] = {
-    {0x11, &HookState::ctrlDown},    {0x10, &HookState::shiftDown},
-    {0x5B, &HookState::leftWinDown}, {0x5C, &HookState::rightWinDown},
-    {0x86, &HookState::f23Down},
-};
-
 // The IME key pair: Right Windows then F7, both with scan code 0x11.
-constexpr uint32_t kImePrefixVk = 0x5C;
-constexpr uint32_t kImeToggleVk = 0x76;
+constexpr uint32_t kImePrefixVk = kVkRightWindows;
+constexpr uint32_t kImeToggleVk = kVkF7;
 constexpr uint32_t kImePairScanCode = 0x11;
 
 bool IsDown(uint32_t kind) {
@@ -30,11 +19,16 @@ bool IsUp(uint32_t kind) {
   return kind == kWmKeyUp || kind == kWmSysKeyUp;
 }
 
-uint32_t* ModifierFlag(HookState& state, uint32_t vk) {
-  for (const ModifierKey& m : kModifiers) {
-    if (m.vk == vk) return &(state.*m.flag);
-  }
-  return nullptr;
+// The place of a tracked modifier key in kModifierKeys, or kModifierCount for any other key.
+size_t ModifierIndex(uint32_t vk) {
+  size_t i = 0;
+  while (i < kModifierCount && kModifierKeys[i].vk != vk) ++i;
+  return i;
+}
+
+// Only for the tracked modifier keys.
+bool Held(const HookState& state, uint8_t vk) {
+  return state.modifierDown[ModifierIndex(vk)] != 0;
 }
 
 bool HasModifierCondition(int32_t modifier) {
@@ -44,21 +38,21 @@ bool HasModifierCondition(int32_t modifier) {
 bool ModifierConditionHolds(const HookState& s, int32_t condition, uint32_t vk) {
   switch (condition) {
     case kCtrl:
-      return s.ctrlDown != 0;
+      return Held(s, kVkControl);
     case kShift:
-      return s.shiftDown != 0;
+      return Held(s, kVkShift);
     case kCtrlShift:
-      return s.ctrlDown != 0 && s.shiftDown != 0;
+      return Held(s, kVkControl) && Held(s, kVkShift);
     case kLeftWin:
-      return s.leftWinDown != 0;
+      return Held(s, kVkLeftWindows);
     case kRightWin:
-      return s.rightWinDown != 0;
+      return Held(s, kVkRightWindows);
     case kF23:
-      return s.f23Down != 0;
+      return Held(s, kVkF23);
     default:
       // No modifier may be held, except the event's own key when it is a modifier.
-      for (const ModifierKey& m : kModifiers) {
-        if (s.*m.flag != 0 && m.vk != vk) return false;
+      for (size_t i = 0; i < kModifierCount; ++i) {
+        if (s.modifierDown[i] != 0 && kModifierKeys[i].vk != vk) return false;
       }
       return true;
   }
@@ -109,8 +103,8 @@ uint32_t FindTapEntry(const Remapper& r, uint32_t from, const KeyEvent& ev) {
 // --- Key sequences -------------------------------------------------------------------------
 
 void SendFlaggedModifiers(const Remapper& r, bool up) {
-  for (const ModifierKey& m : kModifiers) {
-    if (r.state.*m.flag != 0) r.effects.SendKey(m.vk, up);
+  for (size_t i = 0; i < kModifierCount; ++i) {
+    if (r.state.modifierDown[i] != 0) r.effects.SendKey(kModifierKeys[i].vk, up);
   }
 }
 
@@ -306,34 +300,33 @@ Verdict DecideUp(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent
 }
 
 // The IME key pair in landscape: Right Windows (scan 0x11) is swallowed, and F7 (scan 0x11)
-// right after it toggles the IME. Overrides a pass verdict.
-Verdict ApplyImePair(const Remapper& r, bool portrait, const KeyEvent& ev, Verdict verdict) {
+// right after it toggles the IME. Overrides a pass verdict. A swallowed key-up of a key that the
+// system holds (because the decisions re-sent its key-down) is sent, so that nothing stays held.
+Verdict ApplyImePair(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent& ev,
+                     Verdict verdict) {
   if (r.settings.useImeToggle.load(std::memory_order_relaxed) == 0 || portrait) return verdict;
   if (ev.scanCode != kImePairScanCode) return verdict;
-  if (ev.vkCode == kImePrefixVk) return Verdict::Swallow;
-  if (ev.vkCode == kImeToggleVk) {
-    const LastEventRecord& last = r.state.lastEvent;
-    if (last.vkCode == kImePrefixVk && last.scanCode == kImePairScanCode) {
-      r.effects.ToggleIMEMode();
-    }
-    return Verdict::Swallow;
+  if (ev.vkCode != kImePrefixVk && ev.vkCode != kImeToggleVk) return verdict;
+  const uint8_t vk = static_cast<uint8_t>(ev.vkCode);
+  if (IsUp(kind) && r.effects.IsKeyDown(vk)) r.effects.SendKey(vk, true);
+  const LastEventRecord& last = r.state.lastEvent;
+  if (vk == kImeToggleVk && last.vkCode == kImePrefixVk && last.scanCode == kImePairScanCode) {
+    r.effects.ToggleIMEMode();
   }
-  return verdict;
+  return Verdict::Swallow;
 }
 
 }  // namespace
 
 bool IsModifierKey(uint32_t vkCode) {
-  for (const ModifierKey& m : kModifiers) {
-    if (m.vk == vkCode) return true;
-  }
-  return false;
+  return ModifierIndex(vkCode) < kModifierCount;
 }
 
 Verdict DecideKeyEvent(const Remapper& r, uint32_t kind, const KeyEvent& ev) {
   if (ev.scanCode == kInjectedScanCode) return Verdict::Pass;
   const bool portrait = r.effects.IsPortrait();
-  if (uint32_t* flag = ModifierFlag(r.state, ev.vkCode)) *flag = IsDown(kind) ? 1 : 0;
+  const size_t modifier = ModifierIndex(ev.vkCode);
+  if (modifier < kModifierCount) r.state.modifierDown[modifier] = IsDown(kind) ? 1 : 0;
   if (Debug(r)) LogEvent(r, kind, ev);
 
   Verdict verdict = Verdict::Pass;
@@ -342,7 +335,7 @@ Verdict DecideKeyEvent(const Remapper& r, uint32_t kind, const KeyEvent& ev) {
   } else if (IsUp(kind)) {
     verdict = DecideUp(r, portrait, kind, ev);
   }
-  verdict = ApplyImePair(r, portrait, ev, verdict);
+  verdict = ApplyImePair(r, portrait, kind, ev, verdict);
 
   Log(r, verdict == Verdict::Swallow ? u"lResult: TRUE" : u"lResult: FALSE");
   Log(r, u"---------");

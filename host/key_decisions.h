@@ -8,6 +8,7 @@
 
 #include "host/key_effects.h"
 #include "host/map_table.h"
+#include "host/virtual_keys.h"
 
 namespace keytwine {
 
@@ -42,11 +43,7 @@ inline constexpr uint32_t kHoldFired = 0xFFFFFFFF;
 
 // What the hook keeps between events. All zero at start; only the decisions change it.
 struct HookState {
-  uint32_t ctrlDown;
-  uint32_t shiftDown;
-  uint32_t leftWinDown;
-  uint32_t rightWinDown;
-  uint32_t f23Down;
+  uint32_t modifierDown[kModifierCount];  // in the order of kModifierKeys
   LastEventRecord lastEvent;
   uint32_t holdStart;
   uint32_t launchPosted;

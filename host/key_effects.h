@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "host/virtual_keys.h"
+
 namespace keytwine {
 
 // Scan code that marks the remapper's own injected key events.
@@ -35,9 +37,6 @@ class KeyEffects {
 };
 
 // What every implementation shares, so that the device and the simulation act alike.
-
-// The modifier keys in the order in which ReleaseHeldModifiers releases them.
-inline constexpr uint8_t kReleaseOrder[5] = {0x11, 0x10, 0x86, 0x5B, 0x5C};
 
 // keybd_event flag of a key-up.
 inline constexpr uint32_t kKeyEventKeyUp = 2;

@@ -20,6 +20,8 @@ namespace {
 
 constexpr int kUsageStatus = 64;
 constexpr int kCannotLoadStatus = 2;
+constexpr int kErrorsReportedStatus = 1;
+constexpr int kCannotWriteStatus = 74;
 
 constexpr const char* kHelp =
     "Usage: keytwine COMMAND [ARGUMENTS]\n"
@@ -33,7 +35,9 @@ constexpr const char* kHelp =
     "                       2 FILE could not be loaded.\n"
     "  sim [--codepage CP] [--echo] CONFIG TRACE\n"
     "                       Runs CONFIG as check does (reports on standard error), then\n"
-    "                       replays TRACE ('-' for standard input) as replay does.\n"
+    "                       replays TRACE ('-' for standard input) as replay does. Exit\n"
+    "                       status as replay's, but 1 when the trace was replayed and errors\n"
+    "                       were reported.\n"
     "  replay [--echo] TABLE TRACE\n"
     "                       Replays the key events of TRACE ('-' for standard input) through\n"
     "                       the key decisions with the mapping table and settings of TABLE,\n"
@@ -42,7 +46,7 @@ constexpr const char* kHelp =
     "  --help               Shows this text.\n"
     "\n"
     "--codepage CP selects the code page of the script text: 65001 (UTF-8, the default) or\n"
-    "932 (Shift-JIS). --echo starts each hook call's output with '> ' and its trace line.\n"
+    "932 (Shift-JIS). --echo writes each trace line that holds a command first, after '> '.\n"
     "\n"
     "TABLE lists settings and entries, one a line:\n"
     "  useImeToggle=1\n"
@@ -63,7 +67,8 @@ constexpr const char* kHelp =
     "\"PARAMETERS\"' for each program the main window starts.\n"
     "\n"
     "Exit status of replay and sim: 0 done, 2 a file cannot be read, 64 bad arguments,\n"
-    "65 malformed trace line.\n";
+    "65 malformed trace line (a key or scan code above 0xff included).\n"
+    "Every command exits with 74 when standard output cannot be written.\n";
 
 int Usage(const char* problem) {
   std::cerr << "keytwine: " << problem << "\nTry 'keytwine --help'.\n";
@@ -149,7 +154,7 @@ int Check(int argc, char** argv) {
   if (argc - options.next != 1) return Usage("check takes FILE");
   if (!RunConfigurationFile(argv[options.next])) return kCannotLoadStatus;
   PrintTable(std::cout, TheHostSettings(), TheMapTable());
-  return g_errorCount.load() == 0 ? 0 : 1;
+  return g_errorCount.load() == 0 ? 0 : kErrorsReportedStatus;
 }
 
 int Sim(int argc, char** argv) {
@@ -158,7 +163,8 @@ int Sim(int argc, char** argv) {
   if (!ReadOptions(argc, argv, &options, &status)) return status;
   if (argc - options.next != 2) return Usage("sim takes CONFIG and TRACE");
   if (!RunConfigurationFile(argv[options.next])) return kCannotLoadStatus;
-  return ReplayFile(argv[options.next + 1], TheMapTable(), TheHostSettings(), options.echo);
+  status = ReplayFile(argv[options.next + 1], TheMapTable(), TheHostSettings(), options.echo);
+  return status == 0 && g_errorCount.load() != 0 ? kErrorsReportedStatus : status;
 }
 
 // --- replay ----------------------------------------------------------------------------------
@@ -179,7 +185,7 @@ int Replay(const char* tablePath, const char* tracePath, bool echo) {
   return ReplayFile(tracePath, table, settings, echo);
 }
 
-int Main(int argc, char** argv) {
+int RunCommand(int argc, char** argv) {
   if (argc < 2) return Usage("missing command");
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
@@ -196,6 +202,16 @@ int Main(int argc, char** argv) {
     return Replay(argv[options.next], argv[options.next + 1], options.echo);
   }
   return Usage(("unknown command '" + command + "'").c_str());
+}
+
+// A full disk or a closed pipe must not pass for a complete output.
+int Main(int argc, char** argv) {
+  const int status = RunCommand(argc, argv);
+  if (!std::cout.flush()) {
+    std::cerr << "keytwine: cannot write standard output\n";
+    return kCannotWriteStatus;
+  }
+  return status;
 }
 
 }  // namespace

@@ -109,8 +109,9 @@ bool ReadEntry(const std::string& line, uint32_t expectedIndex, MapEntry& e) {
   if (!(words >> index >> type) || !ParseNumber(index, number) || number != expectedIndex) {
     return false;
   }
-  if (type == "swap") {
-    e.type = Swap;
+  uint32_t otherType = 0;
+  if (type == "swap" || ParseNumber(type, otherType)) {
+    e.type = type == "swap" ? Swap : static_cast<int32_t>(otherType);
     return CommonFields(words, e) && KeysField(words, e);
   }
   if (type != "exec") return false;
@@ -148,7 +149,12 @@ void PrintSettings(std::ostream& out, const HostSettings& settings) {
 }
 
 void PrintEntry(std::ostream& out, uint32_t index, const MapEntry& e) {
-  out << index << (e.type == Exec ? " exec" : e.type == Swap ? " swap" : " other");
+  out << index << ' ';
+  if (e.type == Exec || e.type == Swap) {
+    out << (e.type == Exec ? "exec" : "swap");
+  } else {
+    out << e.type;  // a type the decisions do not know, read back as its number
+  }
   PrintCommonFields(out, e);
   if (e.type == Exec) {
     out << " path=\"" << ToUtf8(e.path) << "\" parameters=\"" << ToUtf8(e.parameters) << "\"\n";

@@ -6,6 +6,7 @@
 //   0 swap orientation=0 modifier=0 hold=0 vk=0x41 scan=0x1e keys=0x42,0x0,0x43,0x0
 //   1 exec orientation=0 modifier=1 hold=1 vk=0x70 scan=0x3b path="\Windows\calc.exe" parameters=""
 //
+// An entry of a type other than swap and exec shows its type number in place of the word.
 // `keytwine replay` reads the same form back.
 #ifndef KEYTWINE_TOOLS_TABLE_TEXT_H
 #define KEYTWINE_TOOLS_TABLE_TEXT_H

@@ -20,9 +20,6 @@ struct Replay {
   HookState state{};
   RecordingEffects effects;
 
-  bool echo = false;
-  std::string line;  // the trace line being run, for echo
-
   Replay(const MapTable& t, const HostSettings& s, std::ostream& o)
       : table(t), settings(s), out(o), effects(s) {
     effects.RecordReleaseMarker(false);
@@ -41,7 +38,6 @@ bool IsUpKind(uint32_t kind) {
 
 void Replay::HookCall(int32_t nCode, uint32_t kind, const KeyEvent& event) {
   effects.Clear();
-  if (echo) out << "> " << line << "\n";
   Remapper remapper{state, table, settings, effects};
   const Verdict verdict = KeyboardHookDecide(remapper, nCode, kind, event);
   std::vector<uint32_t> launches;
@@ -72,6 +68,11 @@ bool Numbers(std::istringstream& words, uint32_t* values, int required, int tota
     if (!ParseNumber(word, values[n])) return false;
   }
   return n >= required && !(words >> word);
+}
+
+// Key and scan codes are bytes in the events the hook receives.
+bool KeyCodes(uint32_t vk, uint32_t scan) {
+  return vk <= 0xFF && scan <= 0xFF;
 }
 
 bool KindOfWord(const std::string& word, uint32_t& kind) {
@@ -118,17 +119,22 @@ bool RunLine(Replay& replay, const std::string& line) {
   }
   if (KindOfWord(command, kind)) {
     uint32_t v[5] = {0, 0, 0, 0, 0};
-    if (!Numbers(words, v, 3, 5)) return false;
-    replay.HookCall(0, kind, KeyEvent{v[0], v[1], v[3], v[2], v[4]});
+    if (!Numbers(words, v, 3, 5) || !KeyCodes(v[0], v[1])) return false;
+    replay.HookCall(
+        0, kind,
+        {.vkCode = v[0], .scanCode = v[1], .flags = v[3], .time = v[2], .dwExtraInfo = v[4]});
     return true;
   }
   if (command == "event") {
     int32_t nCode = 0;
     uint32_t v[6] = {0, 0, 0, 0, 0, 0};
-    if (!(words >> word) || !ParseSignedNumber(word, nCode) || !Numbers(words, v, 4, 6)) {
+    if (!(words >> word) || !ParseSignedNumber(word, nCode) || !Numbers(words, v, 4, 6) ||
+        !KeyCodes(v[1], v[2])) {
       return false;
     }
-    replay.HookCall(nCode, v[0], KeyEvent{v[1], v[2], v[4], v[3], v[5]});
+    replay.HookCall(
+        nCode, v[0],
+        {.vkCode = v[1], .scanCode = v[2], .flags = v[4], .time = v[3], .dwExtraInfo = v[5]});
     return true;
   }
   return false;
@@ -139,19 +145,19 @@ bool RunLine(Replay& replay, const std::string& line) {
 int ReplayTrace(std::istream& trace, const std::string& traceName, const MapTable& table,
                 const HostSettings& settings, std::ostream& out, std::ostream& errors, bool echo) {
   Replay replay(table, settings, out);
-  replay.echo = echo;
   // The main window's creation writes this line before the hook is installed.
   if (settings.debugMode.load() != 0) out << "log Hook()\n";
   std::string line;
   for (int number = 1; std::getline(trace, line); ++number) {
-    const size_t comment = line.find('#');
-    if (comment != std::string::npos) line.erase(comment);
-    const size_t first = line.find_first_not_of(" \t");
-    const size_t last = line.find_last_not_of(" \t\r");
-    replay.line = first == std::string::npos ? "" : line.substr(first, last - first + 1);
-    if (!RunLine(replay, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string command = line.substr(0, line.find('#'));
+    const size_t first = command.find_first_not_of(" \t");
+    if (echo && first != std::string::npos) {
+      out << "> " << line.substr(first, line.find_last_not_of(" \t") + 1 - first) << "\n";
+    }
+    if (!RunLine(replay, command)) {
       out.flush();
-      errors << traceName << ":" << number << ": malformed trace line: " << line << "\n";
+      errors << traceName << ":" << number << ": malformed trace line: " << command << "\n";
       return kMalformedTraceStatus;
     }
   }

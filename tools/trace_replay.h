@@ -24,8 +24,9 @@ namespace keytwine {
 // Exit status of a trace with a malformed line.
 inline constexpr int kMalformedTraceStatus = 65;
 
-// With echo, each hook call's output starts with "> " and its trace line (comment removed).
-// Returns 0, or kMalformedTraceStatus after reporting "NAME:LINE: ..." on `errors`.
+// With echo, each trace line that holds a command is written first, after "> " (trimmed, its
+// comment kept). Returns 0, or kMalformedTraceStatus after reporting "NAME:LINE: ..." on
+// `errors`; `trace` is then positioned after the malformed line.
 int ReplayTrace(std::istream& trace, const std::string& traceName, const MapTable& table,
                 const HostSettings& settings, std::ostream& out, std::ostream& errors,
                 bool echo = false);

@@ -7,7 +7,6 @@
 #include <new>
 
 #include "host/key_decisions.h"
-#include "tests/host/decision_harness.h"
 
 namespace {
 std::atomic<long> g_allocations{0};
@@ -51,7 +50,8 @@ class CountingEffects final : public KeyEffects {
 void DecideStream(const Remapper& r, int rounds) {
   uint32_t t = 1;
   auto call = [&](uint32_t kind, uint32_t vk, uint32_t scan) {
-    KeyboardHookDecide(r, 0, kind, KeyEvent{vk, scan, 0, t, 0});
+    KeyboardHookDecide(r, 0, kind,
+                       {.vkCode = vk, .scanCode = scan, .flags = 0, .time = t, .dwExtraInfo = 0});
     t += 30;
   };
   for (int i = 0; i < rounds; ++i) {
@@ -75,12 +75,24 @@ void DecideStream(const Remapper& r, int rounds) {
   }
 }
 
+MapEntry Entry(MapType type, uint8_t vk, uint8_t scan, uint8_t key, int32_t modifier,
+               uint32_t hold) {
+  MapEntry e{};
+  e.type = type;
+  e.vkCode = vk;
+  e.scanCode = scan;
+  e.keys[0] = key;
+  e.modifier = modifier;
+  e.hold = hold;
+  return e;
+}
+
 TEST(NoAllocation, DecisionPathAllocatesNothingWithDebugOffOrOn) {
   MapTable table;
-  table.Append(SwapEntry(0x43, 0x2e, {0x44}, kCtrl));
-  table.Append(ExecEntry(0x70, 0x3b, u"calc.exe", 0, 1));
-  table.Append(SwapEntry(0x70, 0x3b, {0x1B}));
-  table.Append(SwapEntry(0x45, 0x15, {0x46, 0x47}));
+  table.Append(Entry(Swap, 0x43, 0x2e, 0x44, kCtrl, 0));
+  table.Append(Entry(Exec, 0x70, 0x3b, 0, kNoModifier, 1));
+  table.Append(Entry(Swap, 0x70, 0x3b, 0x1B, kNoModifier, 0));
+  table.Append(Entry(Swap, 0x45, 0x15, 0x46, kNoModifier, 0));
   HostSettings settings;
   HookState state{};
   CountingEffects effects;
