@@ -160,7 +160,7 @@ const char* RunDirective(Script* script, const char* directory, const char* posi
     if (directoryLength + std::strlen(argument.get()) > kMaxPathBytes) {
       ReportLoadError(script, kFileOpenError, argument.get());  // no file could have that path
     } else {
-      ImportFiles(script->engine, directory, argument.get());
+      ImportFiles(script->engine, directory, argument.get(), script);
     }
   } else if (IsWord(word, kLibrary)) {
     LoadScriptLibrary(script, argument.get());
@@ -178,17 +178,23 @@ namespace {
 struct ImportSearch {
   Script* engine;
   const char* searchDirectory;
+  Script* reporter;
 };
 
 void ImportFound(const char16_t* name, void* context) {
   const auto* search = static_cast<const ImportSearch*>(context);
   const port::Owned<char> fileName = ToMultiByte(name);
-  if (fileName != nullptr) LoadScriptFile(search->engine, search->searchDirectory, fileName.get());
+  if (fileName == nullptr) {
+    ReportLoadError(search->reporter, kAllocFailed, search->searchDirectory);
+    return;
+  }
+  LoadScriptFile(search->engine, search->searchDirectory, fileName.get());
 }
 
 }  // namespace
 
-int32_t ImportFiles(Script* engine, const char* directory, const char* argument) {
+int32_t ImportFiles(Script* engine, const char* directory, const char* argument, Script* reporter) {
+  if (reporter == nullptr) reporter = engine;
   const std::string pattern = std::string(directory != nullptr ? directory : "") + argument;
   if (pattern.size() >= kMaxPathBytes + 1) return 0;
   // The search folder: the pattern up to and including its last separator.
@@ -200,8 +206,11 @@ int32_t ImportFiles(Script* engine, const char* directory, const char* argument)
   }
   const std::string folder = pattern.substr(0, folderLength);
   const port::Owned<char16_t> widePattern = ToWide(pattern.c_str());
-  if (widePattern == nullptr) return 0;
-  ImportSearch search{engine, folder.c_str()};
+  if (widePattern == nullptr) {
+    ReportLoadError(reporter, kAllocFailed, argument);
+    return 0;
+  }
+  ImportSearch search{engine, folder.c_str(), reporter};
   return port::FindFiles(widePattern.get(), &ImportFound, &search) > 0 ? 1 : 0;
 }
 
@@ -214,7 +223,11 @@ int32_t LoadScriptLibrary(Script* script, const char* argument) {
   }
   *LastLibraryLink(engine) = entry;
   const port::Owned<char16_t> wideName = ToWide(argument);
-  entry->module = wideName != nullptr ? port::OpenLibrary(wideName.get()) : nullptr;
+  if (wideName == nullptr) {
+    ReportLoadError(script, kAllocFailed, argument);
+    return 0;
+  }
+  entry->module = port::OpenLibrary(wideName.get());
   if (entry->module == nullptr) {
     ReportLoadError(script, kLibraryLoadError, argument);
     return 0;

@@ -28,8 +28,10 @@ const char* RunDirective(Script* script, const char* directory, const char* posi
 // #import: loads every file (not folder) matching directory + argument, wildcards '*' and '?'
 // allowed in the last part. Returns 1 when the search found anything, else 0; nothing is
 // reported when the joined pattern is 256 bytes or longer (the directive reports such a pattern
-// as a "File open error" before it gets here).
-int32_t ImportFiles(Script* engine, const char* directory, const char* argument);
+// as a "File open error" before it gets here). Running out of memory is reported as the error
+// of `reporter` (the importing script; the engine when null).
+int32_t ImportFiles(Script* engine, const char* directory, const char* argument,
+                    Script* reporter = nullptr);
 
 // #library: appends an entry to the engine's library list and loads the module named by
 // argument (the platform's usual search applies). Returns 1, or 0 after "Library load error"
