@@ -2,6 +2,7 @@
 // answer, with and without a capture sink, and the same text for every capture.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -75,6 +76,11 @@ const Setting kSettings[] = {
      8,
      8},
 };
+
+// Names a setting in the test list.
+void PrintTo(const Setting& setting, std::ostream* out) {
+  *out << setting.name;
+}
 
 class Generator {
  public:

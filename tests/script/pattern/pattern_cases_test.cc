@@ -4,6 +4,7 @@
 // with each allocation of compiling and of matching failed in turn.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -95,6 +96,7 @@ std::string MatchLine(const std::string& line, const Report& report) {
   CompiledPattern* compiled = CompilePattern(pattern.c_str());
   SweepCompile(pattern, Dump(compiled), report);
   if (compiled == nullptr) return "null";
+  if (DumpPatternTree(pattern.c_str()) == nullptr) report("compiles, but has no tree");
   const Outcome outcome = Match(compiled, text);
   if (static_cast<int32_t>(outcome.captures.size()) != compiled->captureCount) {
     report("not every capture is assigned");
@@ -137,8 +139,9 @@ TEST_P(PatternCases, GiveTheirTreesAutomataAndAnswers) {
     const CaseSection* codePage = testCase.Find("codepage");
     ASSERT_TRUE(port::SetCodePage(codePage ? std::stoul(codePage->argument) : 65001));
     for (const CaseSection& section : testCase.sections) {
-      if (section.name == "trees")
+      if (section.name == "trees") {
         file.Expect(testCase, "trees", AnswerLines(section.text, TreeLine));
+      }
       if (section.name == "automata") {
         file.Expect(testCase, "automata", AnswerLines(section.text, AutomatonLine));
       }
@@ -159,11 +162,22 @@ INSTANTIATE_TEST_SUITE_P(Files, PatternCases,
                                                                ".cases")),
                          [](const auto& info) { return CaseFileLabel(info.param); });
 
+TEST(PatternEscapes, KeptEscapesAreCopiedAndTerminated) {
+  char out[12];
+  std::fill_n(out, sizeof out, 'x');
+  const char* text = "\\d+";
+  EXPECT_EQ(ExpandEscape(text, out, false), text + 2);
+  EXPECT_STREQ(out, "\\d");
+  EXPECT_EQ(ExpandEscape(text, out, true), text + 2);
+  EXPECT_STREQ(out, "0-9");
+}
+
 TEST(PatternThreads, ShareOneCompiledPattern) {
   CompiledPattern* pattern = CompilePattern("(\\w+)%w%@(\\w+)%d%\\.com|(a|a)*b");
   const std::vector<std::string> texts = {"mail joe@example.com now", std::string(2000, 'a'),
                                           "x@y.org", "user@host.com"};
   std::vector<std::string> expected;
+  expected.reserve(texts.size());
   for (const std::string& text : texts) expected.push_back(Show(Match(pattern, text)));
   std::vector<int> failures(8, 0);
   std::vector<std::thread> threads;

@@ -44,6 +44,7 @@ TEST(PortMemory, TheSwitchFailsExactlyOneAllocationAcrossThreads) {
   std::atomic<int> failures{0};
   FailAllocationAfter(8000);
   std::vector<std::thread> threads;
+  threads.reserve(8);
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&failures] {
       for (int i = 0; i < 2000; ++i) {
@@ -89,6 +90,7 @@ TEST(PortThreads, ARecursiveLockExcludesOtherThreads) {
   Lock lock;
   long counter = 0;
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&] {
       for (int i = 0; i < 10000; ++i) {
@@ -203,7 +205,7 @@ TEST_F(PortFiles, ReadWholeFileReadsExistingFilesOnly) {
 }
 
 TEST(PortLibraries, LoadALibraryAndFindItsSymbols) {
-  const LibraryHandle library = OpenLibrary(Wide(KEYTWINE_TEST_MODULE).c_str());
+  LibraryHandle library = OpenLibrary(Wide(KEYTWINE_TEST_MODULE).c_str());
   ASSERT_NE(library, nullptr) << KEYTWINE_TEST_MODULE;
   auto* add = reinterpret_cast<int (*)(int, int)>(FindSymbol(library, "keytwine_test_add"));
   ASSERT_NE(add, nullptr);
