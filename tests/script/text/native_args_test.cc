@@ -11,56 +11,44 @@ namespace keytwine {
 namespace {
 
 ValuePtr Text(const char* text) {
-  ValuePtr v(NewValue());
-  SetTextData(v->data, Duplicate(text));
-  return v;
+  ValuePtr value(NewValue());
+  SetTextData(value->data, Duplicate(text));
+  return value;
 }
 
-ValuePtr Int(int32_t value) {
-  ValuePtr v(NewValue());
-  SetIntegerData(v->data, value);
-  return v;
+ValuePtr Int(int32_t number) {
+  ValuePtr value(NewValue());
+  SetIntegerData(value->data, number);
+  return value;
 }
 
-TEST(NativeArgs, IntegersFromAnyArgument) {
-  EXPECT_EQ(ArgToInt(Text("12abc").get()), 12);
+std::u16string Wide(const Value* argument) {
+  return ArgToWide(argument).get();
+}
+
+TEST(NativeArgs, IntegerTextAndWideTextOfAnyArgument) {
+  Value noData{};
+  EXPECT_EQ(ArgToInt(Text("-40abc").get()), -40);
   EXPECT_EQ(ArgToInt(Text("abc").get()), 0);
-  EXPECT_EQ(ArgToInt(Text("-40").get()), -40);
-  EXPECT_EQ(ArgToInt(Int(-2147483647 - 1).get()), -2147483647 - 1);
-  EXPECT_EQ(ArgToInt(nullptr), 0);
-  Value marker{};  // an argument without data
-  EXPECT_EQ(ArgToInt(&marker), 0);
-}
-
-TEST(NativeArgs, TextIsAlwaysANewString) {
+  EXPECT_EQ(ArgToInt(Int(INT32_MIN).get()), INT32_MIN);
+  EXPECT_EQ(ArgToInt(nullptr) + ArgToInt(&noData), 0);
   EXPECT_STREQ(ArgToText(Int(-5).get()).get(), "-5");
   EXPECT_STREQ(ArgToText(Text("abc").get()).get(), "abc");
-  const port::Owned<char> empty = ArgToText(nullptr);
-  ASSERT_NE(empty, nullptr);
-  EXPECT_STREQ(empty.get(), "");
-  Value marker{};
-  EXPECT_STREQ(ArgToText(&marker).get(), "");
-}
-
-TEST(NativeArgs, WideText) {
-  EXPECT_EQ(std::u16string(ArgToWide(Text("abc").get()).get()), u"abc");
-  EXPECT_EQ(std::u16string(ArgToWide(Int(7).get()).get()), u"7");
-  EXPECT_EQ(std::u16string(ArgToWide(nullptr).get()), u"");
-  EXPECT_EQ(std::u16string(ArgToWide(Text("\xC3\xA9t\xC3\xA9").get()).get()), u"\u00e9t\u00e9");
-}
-
-TEST(NativeArgs, WideTextInDoubleByteCodePage) {
+  EXPECT_STREQ(ArgToText(nullptr).get(), "");
+  EXPECT_STREQ(ArgToText(&noData).get(), "");
+  EXPECT_EQ(Wide(Int(7).get()), u"7");
+  EXPECT_EQ(Wide(nullptr), u"");
+  EXPECT_EQ(Wide(Text("\xC3\xA9t\xC3\xA9").get()), u"\u00e9t\u00e9");
   ASSERT_TRUE(port::SetCodePage(port::kCodePageShiftJis));
-  // "Nihon" in Shift-JIS: two two-byte characters.
-  const std::u16string wide(ArgToWide(Text("\x93\xfa\x96\x7b").get()).get());
+  const std::u16string nihon = Wide(Text("\x93\xfa\x96\x7b").get());
   port::SetCodePage(port::kCodePageUtf8);
-  EXPECT_EQ(wide, u"\u65e5\u672c");
+  EXPECT_EQ(nihon, u"\u65e5\u672c");
 }
 
-TEST(NativeArgs, OutOfMemoryGivesNullNotACrash) {
-  ValuePtr v = Text("abc");
+TEST(NativeArgs, TextFallsBackToTheEmptyStringWhenTheCopyFails) {
+  ValuePtr value = Text("abc");
   port::FailAllocationAfter(1);
-  const port::Owned<char> text = ArgToText(v.get());  // copy fails, the empty string is tried
+  const port::Owned<char> text = ArgToText(value.get());
   port::FailAllocationAfter(0);
   ASSERT_NE(text, nullptr);
   EXPECT_STREQ(text.get(), "");
