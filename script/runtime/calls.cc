@@ -264,7 +264,10 @@ Value* RunScriptFunction(Frame* caller, Script* script, FunctionEntry* entry, Va
   SyntaxNode* callNode = definition != nullptr ? DefinitionCall(definition) : nullptr;
   callNode = definition != nullptr ? BindParameters(&frame, definition->next, callNode, arguments)
                                    : nullptr;
-  // A binding that failed has been reported; the call itself does not fail.
+  // A binding that failed has been reported; the call itself does not fail, but the report gets
+  // an "at" line that names the call.
+  if (callNode == nullptr && definition != nullptr)
+    ReportError(caller, nullptr, caller->position, 1);
   if (callNode == nullptr || callNode->child == nullptr) return NewResult(caller, 0);
   if (!BindArg(&frame, arguments)) return FailedValue();
   ValuePtr result(NewValue());
@@ -319,13 +322,13 @@ Value* Dispatch(Frame* frame, const CallName& name, Value* arguments) {
   ActiveCall active;
   int32_t count = 0;
   if (!name.all) {
-    count = ArgmatchDispatch(name.script, arguments, nullptr);
+    count = ArgmatchDispatch(name.script, arguments, nullptr, frame);
   } else {
     Script* head = frame->script != nullptr ? frame->script->engine : nullptr;
     int32_t stop = 0;
     for (Script* script = head != nullptr ? head->next : nullptr; script != nullptr && stop == 0;
          script = script->next) {
-      const int32_t ran = ArgmatchDispatch(script, arguments, &stop);
+      const int32_t ran = ArgmatchDispatch(script, arguments, &stop, frame);
       if (ran < 0) return FailedValue();
       count += ran;
     }
@@ -372,7 +375,7 @@ Value* CallFunction(Frame* frame, SyntaxNode* call, const char* name, Value* arg
   return FailedValue();
 }
 
-int32_t ArgmatchDispatch(Script* script, Value* arguments, int32_t* stopFlag) {
+int32_t ArgmatchDispatch(Script* script, Value* arguments, int32_t* stopFlag, Frame* caller) {
   if (script == nullptr || arguments == nullptr) return IsStopping() ? -1 : 0;
   Frame frame{};
   frame.script = script;
@@ -400,7 +403,10 @@ int32_t ArgmatchDispatch(Script* script, Value* arguments, int32_t* stopFlag) {
     bool unbound = false;
     const ExecResult result = RunHandler(&frame, entry, pattern, arguments, &unbound);
     LeaveFrame(&frame);
-    if (unbound) break;
+    if (unbound) {
+      if (caller != nullptr) ReportError(caller, nullptr, caller->position, 1);  // names the call
+      break;
+    }
     if (result == ExecResult::Failed) return -1;
     if (result == ExecResult::Exited) {
       if (stopFlag != nullptr) *stopFlag = 1;

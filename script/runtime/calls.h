@@ -24,8 +24,10 @@ Value* CallFunction(Frame* frame, SyntaxNode* call, const char* name, Value* arg
 
 // Runs script's argmatch handlers whose pattern matches the text of the first argument, each in a
 // frame of its own. Returns how many ran, or -1 when one failed or the runtime is stopping. An
-// exit in a handler ends the dispatch and sets *stopFlag (when given).
-int32_t ArgmatchDispatch(Script* script, Value* arguments, int32_t* stopFlag);
+// exit in a handler ends the dispatch and sets *stopFlag (when given). A handler whose parameters
+// cannot be bound ends the dispatch too; its report gets an "at" line in caller (when given).
+int32_t ArgmatchDispatch(Script* script, Value* arguments, int32_t* stopFlag,
+                         Frame* caller = nullptr);
 
 // Sets `arg` in frame: integer 0 whose element list holds one alias per argument, in order, so
 // that arg[0] is the first argument and writes through. False after a report.
