@@ -177,9 +177,7 @@ bool ListsEqual(const Value* a, const Value* b, int32_t depth) {
   return x == nullptr && y == nullptr;
 }
 
-// The binary == on two values: lists when either stands for its list, else integers, else text.
-bool ValuesEqual(const Value* a, const Value* b, int32_t depth) {
-  if (a->wholeList != 0 || b->wholeList != 0) return ListsEqual(a, b, depth);
+bool ScalarsEqual(const Value* a, const Value* b) {
   if (a->data == nullptr || b->data == nullptr) return a->data == b->data;
   if (a->data->type == kTypeInteger && b->data->type == kTypeInteger) {
     return a->data->integer == b->data->integer;
@@ -187,6 +185,15 @@ bool ValuesEqual(const Value* a, const Value* b, int32_t depth) {
   NumberText aNumber;
   NumberText bNumber;
   return std::strcmp(ToText(a->data, aNumber), ToText(b->data, bNumber)) == 0;
+}
+
+// The binary == on two values: lists when either stands for its list, else integers, else text.
+// Elements of compared lists (depth > 1) are equal only when their own lists are too: a copied
+// list keeps its nested lists but not the mark that an element stands for its list.
+bool ValuesEqual(const Value* a, const Value* b, int32_t depth) {
+  if (a->wholeList != 0 || b->wholeList != 0) return ListsEqual(a, b, depth);
+  const bool nested = depth > 1 && (exec::ListOf(a) != nullptr || exec::ListOf(b) != nullptr);
+  return ScalarsEqual(a, b) && (!nested || ListsEqual(a, b, depth));
 }
 
 // left + right: a new list of copies of both element lists, within kMaxListElements.
