@@ -253,8 +253,8 @@ Texts RunUnit(const TestCase& testCase, const Unit& unit, const fs::path& folder
 // Writes the input as test.ns and each "file NAME" section as NAME ("@MODULE@" is a library
 // that loads) in a folder of the case's own.
 fs::path WriteFiles(const TestCase& testCase, size_t number) {
-  const fs::path folder = fs::temp_directory_path() /
-                          ("keytwine-front-" + std::to_string(getpid())) / std::to_string(number);
+  fs::path folder = fs::temp_directory_path() / ("keytwine-front-" + std::to_string(getpid())) /
+                    std::to_string(number);
   fs::remove_all(folder);
   for (const CaseSection& section : testCase.sections) {
     if (section.name != "file" && section.name != "input") continue;
