@@ -185,7 +185,9 @@ void TestKeys(Env& env) {
   constexpr const char* kScript =
       "swap(0, 0, 0, 0x41, 0x1e, 0x42);  // tap A: B\n"
       "swap(0, 0, 1, 0x43, 0x2e, 0x44);  // hold C: D\n"
-      "swap(0, 1, 0, 0x47, 0x22, 0x48);  // Ctrl+G: H\n";
+      "swap(0, 1, 0, 0x47, 0x22, 0x48);  // Ctrl+G: H\n"
+      "swap(1, 0, 0, 0x4a, 0x24, 0x4b);  // J in portrait: K\n"
+      "swap(2, 0, 0, 0x4a, 0x24, 0x4c);  // J in landscape: L\n";
   Instance instance(L"keys");
   const DWORD start = GetTickCount();
   const bool hooked = Start(env, instance, kScript, L"1000") && WaitUntilHooked(15000);
@@ -206,6 +208,11 @@ void TestKeys(Env& env) {
                SendKey(kCtrl, false);
                Tap(kG);
                SendKey(kCtrl, true);
+             });
+  const bool portrait = GetSystemMetrics(SM_CXFULLSCREEN) < GetSystemMetrics(SM_CYFULLSCREEN);
+  ExpectKeys(env, "orientation: J sends what the screen's orientation says",
+             Sent(portrait ? Key{0x4B, 0x25} : Key{0x4C, 0x26}), [] {
+               Tap(Key{0x4A, 0x24});
              });
 }
 
