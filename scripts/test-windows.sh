@@ -2,8 +2,8 @@
 # End-to-end tests of the Windows program: cross-builds Keytwine.exe, keytwine-cli.exe and the
 # test driver with MinGW-w64 and runs the driver under wine64 with a virtual X server, in a fresh
 # wine prefix. Installs what is missing on a Debian machine (as root, or with sudo). The driver
-# prints one line per check and ends with "N passed, N failed"; the exit status is non-zero on
-# any failure.
+# prints one line per check; the suite ends with "N passed, N failed" and a non-zero exit status
+# on any failure.
 #
 #   scripts/test-windows.sh [build-folder] [GROUP...]   (default build folder: build/win-mingw;
 #                                                        groups: see tests/platform/test_driver.cc)
@@ -68,15 +68,32 @@ trap cleanup EXIT
 
 # One X server for the whole run: the prefix is created on the first start (about 10 s), then
 # the driver runs. Every wait inside the driver has its own timeout; this one bounds the whole.
+# keytwine-cli.exe reads script text in the system's ANSI code page, which wine takes from the
+# locale of the process: the driver runs in a locale without an ANSI code page of its own (wine
+# gives it UTF-8), then the check cases run once more in a Japanese one (code page 932). Each
+# run skips the cases of the other code page; the totals of both end the output.
 status=0
 timeout --kill-after=10 240 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   wine="$1" wineserver="$2" driver="$3"
   shift 3
   "$wine" wineboot --init >/dev/null 2>&1 || true
   "$wineserver" -w
-  status=0
-  "$wine" "$driver" "$@" || status=$?
+  status=0 passed=0 failed=0 log="$(mktemp)"
+  run() {  # LOCALE DRIVER-ARGUMENTS...: prints all but the summary, adds up its counts
+    LC_ALL="$1" "$wine" "$driver" "${@:2}" | tr -d "\r" | tee "$log" |
+      grep --line-buffered -Ev "^[0-9]+ passed, [0-9]+ failed$"
+    ((PIPESTATUS[0] == 0)) || status=1
+    if [[ $(tail -n 1 "$log") =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+      passed=$((passed + BASH_REMATCH[1])) failed=$((failed + BASH_REMATCH[2]))
+    else
+      status=1
+    fi
+  }
+  run hi_IN.UTF-8 "$@"
+  if (($# == 0)) || [[ " $* " == *" check "* ]]; then run ja_JP check; fi
   "$wineserver" -k 2>/dev/null || true
+  rm -f "$log"
+  echo "$passed passed, $failed failed"
   exit "$status"
 ' _ "$wine_bin" "$wineserver_bin" "$build/tests/platform/KeytwineWinTests.exe" "$@" || status=$?
 if ((status == 124 || status == 137)); then

@@ -1,5 +1,5 @@
-// The Windows program's platform-free helpers: reading the command line and fitting error texts
-// into the message box's buffer.
+// The Windows program's platform-free helpers, tested natively: reading the start-up delay from
+// the command line, and fitting error texts into the message box's buffer.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,76 +10,51 @@
 namespace keytwine {
 namespace {
 
-std::wstring Arguments(const wchar_t* commandLine) {
-  return SkipProgramPath(commandLine);
-}
-
-TEST(SkipProgramPath, SkipsAnUnquotedPathAndTheBlanksAfterIt) {
-  EXPECT_EQ(Arguments(L"C:\\tools\\Keytwine.exe  250"), L"250");
-  EXPECT_EQ(Arguments(L"Keytwine.exe\t250"), L"250");
-}
-
-TEST(SkipProgramPath, SkipsAQuotedPathWithBlanks) {
-  EXPECT_EQ(Arguments(L"\"C:\\Program Files\\Keytwine.exe\" 250"), L"250");
-  EXPECT_EQ(Arguments(L"\"C:\\Program Files\\Keytwine.exe\"250"), L"250");
-}
-
-TEST(SkipProgramPath, LeavesNothingWithoutArguments) {
-  EXPECT_EQ(Arguments(L"Keytwine.exe"), L"");
-  EXPECT_EQ(Arguments(L"\"C:\\a b\\Keytwine.exe\""), L"");
-  EXPECT_EQ(Arguments(L"\"C:\\unterminated 250"), L"");
-  EXPECT_EQ(Arguments(L""), L"");
+TEST(CommandLine, SkipsTheProgramPathQuotedOrNot) {
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"C:\\tools\\Keytwine.exe  250", L"250"},
+      {L"Keytwine.exe\t250", L"250"},
+      {L"\"C:\\Program Files\\Keytwine.exe\" 250", L"250"},
+      {L"\"C:\\Program Files\\Keytwine.exe\"250", L"250"},
+      {L"Keytwine.exe", L""},
+      {L"\"C:\\a b\\Keytwine.exe\"", L""},
+      {L"\"C:\\unterminated 250", L""},
+      {L"", L""}};
+  for (const auto& [commandLine, arguments] : cases) {
+    EXPECT_EQ(std::wstring(SkipProgramPath(commandLine)), arguments) << commandLine;
+  }
   EXPECT_EQ(SkipProgramPath<wchar_t>(nullptr), nullptr);
 }
 
-TEST(StartupDelayFromNumber, NegativeCountsAsNoDelay) {
+TEST(CommandLine, ANegativeDelayCountsAsNone) {
   EXPECT_EQ(StartupDelayFromNumber(250), 250u);
   EXPECT_EQ(StartupDelayFromNumber(0), 0u);
   EXPECT_EQ(StartupDelayFromNumber(-1), 0u);
-  EXPECT_EQ(StartupDelayFromNumber(-5000), 0u);
 }
 
-TEST(CopyCutText, CopiesAShortTextWhole) {
-  char16_t buffer[8];
-  EXPECT_EQ(CopyCutText(u"abc", buffer, 8), 3u);
-  EXPECT_EQ(std::u16string(buffer), u"abc");
+// What CopyCutText leaves in a buffer of `capacity` units; the count it returns must match.
+std::u16string CutTo(const char16_t* text, size_t capacity) {
+  std::u16string buffer(capacity + 1, u'?');
+  const size_t copied = CopyCutText(text, buffer.data(), capacity);
+  EXPECT_EQ(buffer[copied], 0);
+  return buffer.substr(0, copied);
 }
 
-TEST(CopyCutText, CutsAndTerminates) {
-  char16_t buffer[4];
-  EXPECT_EQ(CopyCutText(u"abcdef", buffer, 4), 3u);
-  EXPECT_EQ(std::u16string(buffer), u"abc");
-}
-
-TEST(CopyCutText, NeverSplitsASurrogatePair) {
-  char16_t buffer[4];
-  // U+1F600 is the pair D83D DE00; its high half would be the last unit that fits.
-  EXPECT_EQ(CopyCutText(u"ab\U0001F600c", buffer, 4), 2u);
-  EXPECT_EQ(std::u16string(buffer), u"ab");
-  char16_t wider[5];
-  EXPECT_EQ(CopyCutText(u"ab\U0001F600c", wider, 5), 4u);
-  EXPECT_EQ(std::u16string(wider), u"ab\U0001F600");
-}
-
-TEST(CopyCutText, KeepsALoneHighSurrogateThatWasNotCut) {
-  const char16_t text[] = {u'a', 0xD83D, u'b', 0};
-  char16_t buffer[3];
-  EXPECT_EQ(CopyCutText(text, buffer, 3), 2u);
-  EXPECT_EQ(buffer[1], 0xD83D);
-}
-
-TEST(CopyCutText, NullTextAndEmptyBuffer) {
-  char16_t buffer[2] = {u'x', u'x'};
-  EXPECT_EQ(CopyCutText(nullptr, buffer, 2), 0u);
-  EXPECT_EQ(buffer[0], 0);
-  EXPECT_EQ(CopyCutText(u"abc", buffer, 0), 0u);
-}
-
-TEST(CopyCutText, TheMessageBoxBufferHoldsAtMost1023Units) {
-  const std::u16string longText(2000, u'x');
-  char16_t buffer[kErrorTextCapacity];
-  EXPECT_EQ(CopyCutText(longText.c_str(), buffer, kErrorTextCapacity), 1023u);
-  EXPECT_EQ(buffer[1023], 0);
+TEST(CopyCutText, CutsAtCharacterBoundariesAndTerminates) {
+  EXPECT_EQ(CutTo(u"abc", 8), u"abc");
+  EXPECT_EQ(CutTo(u"abcdef", 4), u"abc");
+  // U+1F600 is the pair D83D DE00: never split, whole when it fits.
+  EXPECT_EQ(CutTo(u"ab\U0001F600c", 4), u"ab");
+  EXPECT_EQ(CutTo(u"ab\U0001F600c", 5), u"ab\U0001F600");
+  // A lone high surrogate that was not cut stays.
+  const char16_t lone[] = {u'a', 0xD83D, u'b', 0};
+  EXPECT_EQ(CutTo(lone, 3), std::u16string(lone, 2));
+  EXPECT_EQ(CutTo(nullptr, 2), u"");
+  EXPECT_EQ(CutTo(std::u16string(2000, u'x').c_str(), kErrorTextCapacity),
+            std::u16string(1023, u'x'));
+  char16_t untouched = u'x';
+  EXPECT_EQ(CopyCutText(u"abc", &untouched, 0), 0u);
+  EXPECT_EQ(untouched, u'x');
 }
 
 }  // namespace
