@@ -94,11 +94,16 @@ class LockGuard {
 
 using ThreadFunction = void (*)(void* argument);
 
-// Starts a detached thread running fn(argument). Returns its non-zero thread id, or 0 when the
-// thread cannot be created. The id is fixed before the thread runs: when idOut is given it is
-// stored there before fn starts, and CurrentThreadId() inside the thread answers the same id.
-// Win32 creates the thread suspended and resumes it once the id is known (the handle is closed).
+// Starts a thread running fn(argument). Returns its non-zero thread id, or 0 when the thread
+// cannot be created. The id is fixed before the thread runs: when idOut is given it is stored
+// there before fn starts, and CurrentThreadId() inside the thread answers the same id. Win32
+// creates the thread suspended and resumes it once the id is known.
 uint32_t StartThread(ThreadFunction fn, void* argument, uint32_t* idOut = nullptr);
+
+// Waits until every thread started so far has ended, its exit path included (thread-local
+// clean-up runs there; a process that exits while it runs can deadlock in the C runtime). Not to
+// be called from a started thread.
+void JoinThreads();
 
 // Id of the calling thread (non-zero; unique among the threads alive in the process).
 uint32_t CurrentThreadId();

@@ -283,6 +283,44 @@ void* ThreadEntry(void* record) {
 
 }  // namespace
 
+namespace {
+
+// Started threads, for JoinThreads.
+struct StartedThread {
+  pthread_t thread;
+  StartedThread* next;
+};
+
+struct StartedThreads {
+  Lock lock;
+  StartedThread* first = nullptr;
+};
+
+StartedThreads& Started() {
+  static StartedThreads started;
+  return started;
+}
+
+}  // namespace
+
+void JoinThreads() {
+  for (;;) {
+    StartedThread* node = nullptr;
+    {
+      LockGuard guard(Started().lock);
+      node = Started().first;
+      Started().first = nullptr;
+    }
+    if (node == nullptr) return;
+    while (node != nullptr) {
+      pthread_join(node->thread, nullptr);
+      StartedThread* next = node->next;
+      std::free(node);
+      node = next;
+    }
+  }
+}
+
 uint32_t StartThread(ThreadFunction fn, void* argument, uint32_t* idOut) {
   if (fn == nullptr) return 0;
   auto* record = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
@@ -292,16 +330,25 @@ uint32_t StartThread(ThreadFunction fn, void* argument, uint32_t* idOut) {
   record->id = NewThreadId();
   const uint32_t id = record->id;
   if (idOut != nullptr) *idOut = id;
+  // Joined by JoinThreads; without memory to remember it the thread runs detached.
+  auto* node = static_cast<StartedThread*>(std::malloc(sizeof(StartedThread)));
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
-  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  if (node == nullptr) pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
   pthread_t thread;
   const int error = pthread_create(&thread, &attributes, ThreadEntry, record);
   pthread_attr_destroy(&attributes);
   if (error != 0) {
     std::free(record);
+    std::free(node);
     if (idOut != nullptr) *idOut = 0;
     return 0;
+  }
+  if (node != nullptr) {
+    LockGuard guard(Started().lock);
+    node->thread = thread;
+    node->next = Started().first;
+    Started().first = node;
   }
   return id;
 }

@@ -107,6 +107,58 @@ DWORD WINAPI ThreadEntry(LPVOID record) {
 
 }  // namespace
 
+namespace {
+
+// The handles of started threads, for JoinThreads.
+struct StartedThread {
+  HANDLE handle;
+  StartedThread* next;
+};
+
+struct StartedThreads {
+  Lock lock;
+  StartedThread* first = nullptr;
+};
+
+StartedThreads& Started() {
+  static StartedThreads started;
+  return started;
+}
+
+// Keeps the handle for JoinThreads; without memory for that the thread runs unjoined.
+void Remember(HANDLE thread) {
+  auto* node = static_cast<StartedThread*>(LocalAlloc(LMEM_FIXED, sizeof(StartedThread)));
+  if (node == nullptr) {
+    CloseHandle(thread);
+    return;
+  }
+  LockGuard guard(Started().lock);
+  node->handle = thread;
+  node->next = Started().first;
+  Started().first = node;
+}
+
+}  // namespace
+
+void JoinThreads() {
+  for (;;) {
+    StartedThread* node = nullptr;
+    {
+      LockGuard guard(Started().lock);
+      node = Started().first;
+      Started().first = nullptr;
+    }
+    if (node == nullptr) return;
+    while (node != nullptr) {
+      WaitForSingleObject(node->handle, INFINITE);
+      CloseHandle(node->handle);
+      StartedThread* next = node->next;
+      LocalFree(node);
+      node = next;
+    }
+  }
+}
+
 uint32_t StartThread(ThreadFunction fn, void* argument, uint32_t* idOut) {
   if (fn == nullptr) return 0;
   auto* record = static_cast<ThreadStart*>(LocalAlloc(LMEM_FIXED, sizeof(ThreadStart)));
@@ -122,7 +174,7 @@ uint32_t StartThread(ThreadFunction fn, void* argument, uint32_t* idOut) {
   }
   if (idOut != nullptr) *idOut = id;
   ResumeThread(thread);
-  CloseHandle(thread);
+  Remember(thread);
   return id;
 }
 

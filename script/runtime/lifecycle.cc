@@ -101,6 +101,7 @@ void WaitForScripts() {
   SetStopFlag(1);
   port::YieldThread();
   while (ActiveCount() > 0) port::YieldThread();
+  port::JoinThreads();  // their exit paths too: the process may end right after this
   SetStopFlag(0);
   ReleaseRetiredLists();
 }
