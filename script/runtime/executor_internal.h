@@ -13,6 +13,7 @@
 #define KEYTWINE_SCRIPT_RUNTIME_EXECUTOR_INTERNAL_H
 
 #include <cstdint>
+#include <type_traits>
 
 #include "script/port/port.h"
 #include "script/runtime/engine.h"
@@ -23,18 +24,17 @@ namespace keytwine::exec {
 
 // --- Per-thread state ----------------------------------------------------------------------
 
+// Trivially destructible on purpose: a thread_local with a destructor makes the MinGW runtime
+// register thread-exit clean-up that can deadlock the process at exit. A script thread frees what
+// it retired itself when it ends (ReleaseThreadRetired).
 struct ThreadState {
-  ThreadState() = default;
-  ~ThreadState();  // a script thread that ends frees what it retired
-  ThreadState(const ThreadState&) = delete;
-  ThreadState& operator=(const ThreadState&) = delete;
-
   int32_t executeDepth = 0;  // Execute calls in progress
   int32_t callDepth = 0;     // script function calls in progress
   int32_t holders = 0;       // enclosing activations that hold aliases
   uintptr_t stackBase = 0;   // frame address of the outermost Execute
   Value* retired = nullptr;  // replaced unshared element lists, waiting for a safe point
 };
+static_assert(std::is_trivially_destructible_v<ThreadState>);
 ThreadState& State();
 
 // True when one more walk or call would pass kMaxCallDepth (calls only) or the stack budget.

@@ -40,10 +40,6 @@ port::Lock* LockOf(const Frame* frame) {
 
 }  // namespace
 
-ThreadState::~ThreadState() {
-  FreeValueChain(retired);
-}
-
 ThreadState& State() {
   thread_local ThreadState state;
   return state;

@@ -7,6 +7,7 @@
 #include "script/runtime/calls.h"
 #include "script/runtime/error.h"
 #include "script/runtime/execute.h"
+#include "script/runtime/executor_internal.h"
 #include "script/text/text.h"
 
 namespace keytwine {
@@ -35,6 +36,7 @@ void ScriptThreadEntry(void* argument) {
     FreeValue(CallFunction(&frame, start->call, start->name, start->arguments));
   }
   FreeThreadStart(start);
+  exec::ReleaseThreadRetired();
   // The thread counted as active from its creation; after this it touches nothing of the engine.
   AddActive(-1);
 }
