@@ -7,15 +7,15 @@
 // Every run must end without a crash, a leak, undefined behaviour or a hang: a step budget ends
 // endless loops, and a memory budget makes engine allocations fail once the process holds too
 // much (so a[16000000] or a string doubled in a loop ends with "Alloc failed" instead of
-// exhausting memory).
-#include <sanitizer/allocator_interface.h>
-
+// exhausting memory). The budgets and the input size are small so that a run takes well under a
+// millisecond on average: every list element is an allocation, and a pattern matched against a
+// long string costs states x length steps.
 #include <atomic>
-#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "fuzz/support/memory_budget.h"
 #include "script/front/parser.h"
 #include "script/front/syntax.h"
 #include "script/port/port.h"
@@ -29,34 +29,14 @@ namespace {
 
 using namespace keytwine;
 
-constexpr int32_t kStepBudget = 20000;
-constexpr int64_t kMemoryBudget = int64_t{256} << 20;
-constexpr int64_t kNoLimit = INT64_MAX;
+constexpr size_t kMaxInputBytes = 1024;
+constexpr int32_t kStepBudget = 2000;
+constexpr int64_t kMemoryBudget = int64_t{256} << 10;
 
-// Bytes allocated minus bytes freed since the hooks were installed (blocks from before make it
-// go below 0 when they are freed: only differences count).
-std::atomic<int64_t> liveBytes{0};
-std::atomic<int64_t> memoryLimit{kNoLimit};
 std::atomic<int32_t> stepsLeft{0};
-std::atomic<bool> overBudget{false};
-
-void OnMalloc(const volatile void* /*block*/, size_t size) {
-  const auto bytes = static_cast<int64_t>(size);
-  const int64_t live = liveBytes.fetch_add(bytes, std::memory_order_relaxed) + bytes;
-  if (live > memoryLimit.load(std::memory_order_relaxed)) {
-    overBudget.store(true, std::memory_order_relaxed);
-    port::FailAllocationAfter(1);  // the next engine allocation fails
-  }
-}
-
-void OnFree(const volatile void* block) {
-  const size_t bytes = __sanitizer_get_allocated_size(const_cast<const void*>(block));
-  liveBytes.fetch_sub(static_cast<int64_t>(bytes), std::memory_order_relaxed);
-}
 
 bool TakeStep() {
-  return !overBudget.load(std::memory_order_relaxed) &&
-         stepsLeft.fetch_sub(1, std::memory_order_relaxed) > 0;
+  return !fuzz::OverMemoryBudget() && stepsLeft.fetch_sub(1, std::memory_order_relaxed) > 0;
 }
 
 // The natives walk their arguments the way the host's do, and cover every return code.
@@ -147,11 +127,10 @@ void RunTopLevel(Script* script, bool promote) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0) return 0;
+  if (size == 0 || size > kMaxInputBytes) return 0;
   static const bool installed = [] {
     InstallNativeTable(natives, static_cast<int32_t>(sizeof natives / sizeof natives[0]));
     SetStepHook(&TakeStep);
-    __sanitizer_install_malloc_and_free_hooks(&OnMalloc, &OnFree);
     return true;
   }();
   (void)installed;
@@ -160,9 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SetThreadStartHook((options & 4) != 0 ? &RunNow : nullptr);
   const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
 
-  overBudget.store(false, std::memory_order_relaxed);
-  memoryLimit.store(liveBytes.load(std::memory_order_relaxed) + kMemoryBudget,
-                    std::memory_order_relaxed);
+  fuzz::StartMemoryBudget(kMemoryBudget);
   Script* engine = NewEngine((options & 2) != 0 ? 1 : 0);
   if (engine != nullptr) {
     RunTopLevel(LoadScript(engine, "lib", kLibrarySource), /*promote=*/true);
@@ -170,8 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FreeScriptChain(engine, &ReleaseChain);
   }
   ReleaseRetiredLists();
-  memoryLimit.store(kNoLimit, std::memory_order_relaxed);
-  port::FailAllocationAfter(0);
+  fuzz::EndMemoryBudget();
   if (ActiveCount() != 0) __builtin_trap();  // every call bracket must be closed
   return 0;
 }
