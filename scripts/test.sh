@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the release build, the same suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the tests that start script threads under ThreadSanitizer (the script
-# cases and the engine tests), the fuzz targets replaying their stored corpora, and the Windows
-# program cross-built with MinGW and run end to end under wine with a virtual X server.
+# cases and the engine tests), the editor grammar's test, the fuzz targets replaying their stored
+# corpora, and the Windows program cross-built with MinGW and run end to end under wine with a
+# virtual X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,6 +24,9 @@ echo "== ThreadSanitizer: the tests that start script threads"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target script_cases engine_tests
 ctest --preset tsan -j "$jobs" -R '^(Files/ScriptCases|CallTest|OperatorTest|RobustnessTest|StatementTest|StringTest)\.'
+
+echo "== Editor support: the grammar against expected scopes"
+bash editors/test/run.sh
 
 if compgen -G "fuzz/*/CMakeLists.txt" >/dev/null; then
   echo "== Fuzz targets replaying their corpora"
