@@ -14,9 +14,12 @@ std::u16string DirectoryOfModule(const char16_t* modulePath) {
   return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut + 1);
 }
 
-int32_t RunConfigurationScript(const char16_t* directory, const char* fileName) {
+int32_t RunConfigurationScript(const char16_t* directory, const char* fileName,
+                               ConfigurationRecord* record) {
   TheHostSettings().StoreDefaults();
   InitializeRuntime(HostNativeTable(), kHostNativeCount);
+  if (record != nullptr && record->directives != nullptr) SetDirectiveHandler(record->directives);
+  SetConfigurationRecord(record);
   int32_t loaded = 0;
   Script* engine = NewEngine(0);
   const port::Owned<char> directoryText = ToMultiByte(directory != nullptr ? directory : u"");
@@ -24,10 +27,12 @@ int32_t RunConfigurationScript(const char16_t* directory, const char* fileName) 
     loaded = LoadScriptFile(engine, directoryText.get(), fileName);
     RunAllScripts(engine);
     WaitForScripts();
+    if (record != nullptr && record->inspect != nullptr) record->inspect(engine, record->context);
   } else {
     // Without an engine there is no script to report through: hand the report over directly.
     DeliverError(u"### Error: Alloc failed");
   }
+  SetConfigurationRecord(nullptr);
   if (engine != nullptr) DestroyEngine(engine);
   ShutdownRuntime();
   TheMapTable().Compact();

@@ -2,9 +2,12 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <mutex>
 
 #include "host/configuration.h"
 #include "host/map_table.h"
+#include "host/utf8.h"
 #include "script/text/native_args.h"
 
 namespace keytwine {
@@ -14,6 +17,45 @@ constexpr int32_t kTooFewArguments = -2;
 constexpr int32_t kNativeError = -1;
 
 std::atomic<ErrorSink> g_errorSink{nullptr};
+
+// The record of the running configuration, if any. Script threads append to it under the lock,
+// which also keeps its entries in table order.
+ConfigurationRecord* g_record = nullptr;
+std::mutex g_recordLock;
+
+const Frame* Outermost(const Frame* frame) {
+  while (frame->parent != nullptr) frame = frame->parent;
+  return frame;
+}
+
+// The script and line where the frame stands. The position is compared as an address: it may
+// point outside the script's text.
+SourcePlace PlaceOf(const Frame* frame) {
+  SourcePlace place;
+  if (frame == nullptr) return place;
+  const Script* script = Outermost(frame)->script;
+  if (script == nullptr) return place;
+  if (script->directory != nullptr) place.directory = script->directory;
+  if (script->name != nullptr) place.script = script->name;
+  const char* source = script->source;
+  const char* position = frame->position;
+  const std::less_equal<const char*> notAfter;
+  if (source == nullptr || position == nullptr || !notAfter(source, position) ||
+      !notAfter(position, source + std::strlen(source))) {
+    return place;
+  }
+  place.line = 1;
+  const char* lineStart = source;
+  for (const char* p = source; p != position; ++p) {
+    if (*p == '\n') {
+      ++place.line;
+      lineStart = p + 1;
+    }
+  }
+  while (*lineStart == ' ' || *lineStart == '\t') ++lineStart;
+  place.text.assign(lineStart, std::strcspn(lineStart, "\r\n"));
+  return place;
+}
 
 // Walks the argument chain: argument n + 1 is the next link of argument n.
 class Arguments {
@@ -30,8 +72,9 @@ class Arguments {
   Value* next_;
 };
 
-// Reads orientation, modifier, hold, vkCode and scanCode; false when one is missing.
-bool ReadKeyFields(Arguments& args, MapEntry& entry) {
+// Reads orientation, modifier, hold, vkCode and scanCode (the codes as written into origin);
+// false when one is missing.
+bool ReadKeyFields(Arguments& args, MapEntry& entry, EntryOrigin& origin) {
   Value* fields[5];
   for (Value*& field : fields) {
     field = args.Take();
@@ -40,8 +83,10 @@ bool ReadKeyFields(Arguments& args, MapEntry& entry) {
   entry.orientation = ArgToInt(fields[0]);
   entry.modifier = ArgToInt(fields[1]);
   entry.hold = static_cast<uint32_t>(ArgToInt(fields[2]));
-  entry.vkCode = static_cast<uint8_t>(ArgToInt(fields[3]));
-  entry.scanCode = static_cast<uint8_t>(ArgToInt(fields[4]));
+  origin.vkCode = ArgToInt(fields[3]);
+  origin.scanCode = ArgToInt(fields[4]);
+  entry.vkCode = static_cast<uint8_t>(origin.vkCode);
+  entry.scanCode = static_cast<uint8_t>(origin.scanCode);
   return true;
 }
 
@@ -62,8 +107,14 @@ int32_t Fail(char* message, const char* text) {
   return kNativeError;
 }
 
-int32_t Append(const MapEntry& entry, char* message) {
-  return AddMapInfo(entry) == 0 ? 0 : Fail(message, "Alloc failed");
+int32_t Append(const MapEntry& entry, EntryOrigin& origin, const Frame* frame, char* message) {
+  const std::lock_guard<std::mutex> guard(g_recordLock);
+  if (AddMapInfo(entry) != 0) return Fail(message, "Alloc failed");
+  if (g_record != nullptr) {
+    origin.place = PlaceOf(frame);
+    g_record->entries.push_back(origin);
+  }
+  return 0;
 }
 
 MapEntry NewEntry(MapType type) {
@@ -71,6 +122,11 @@ MapEntry NewEntry(MapType type) {
   std::memset(&entry, 0, sizeof entry);
   entry.type = type;
   return entry;
+}
+
+void RecordError(const Frame* frame, const char16_t* text) {
+  const std::lock_guard<std::mutex> guard(g_recordLock);
+  if (g_record != nullptr) g_record->errors.push_back({PlaceOf(frame), ToUtf8(text)});
 }
 
 // The three settings share one shape: a required integer stored as it is.
@@ -112,30 +168,38 @@ NativeEntry* HostNativeTable() {
   return g_hostNatives;
 }
 
+void SetConfigurationRecord(ConfigurationRecord* record) {
+  const std::lock_guard<std::mutex> guard(g_recordLock);
+  g_record = record;
+}
+
 void SetErrorSink(ErrorSink sink) {
   g_errorSink.store(sink, std::memory_order_release);
 }
 
-int32_t _sfunc_swap(Frame*, Value* first, Value*, char* message) {
+int32_t _sfunc_swap(Frame* frame, Value* first, Value*, char* message) {
   Arguments args(first);
   MapEntry entry = NewEntry(Swap);
-  if (!ReadKeyFields(args, entry)) return kTooFewArguments;
+  EntryOrigin origin;
+  if (!ReadKeyFields(args, entry, origin)) return kTooFewArguments;
   Value* key1 = args.Take();
   if (key1 == nullptr) return kTooFewArguments;
-  entry.keys[0] = static_cast<uint8_t>(ArgToInt(key1));
+  origin.keys[0] = ArgToInt(key1);
   // Optional keys: reading stops at the first one missing.
   for (int k = 1; k < 4; ++k) {
     Value* key = args.Take();
     if (key == nullptr) break;
-    entry.keys[k] = static_cast<uint8_t>(ArgToInt(key));
+    origin.keys[k] = ArgToInt(key);
   }
-  return Append(entry, message);
+  for (int k = 0; k < 4; ++k) entry.keys[k] = static_cast<uint8_t>(origin.keys[k]);
+  return Append(entry, origin, frame, message);
 }
 
-int32_t _sfunc_exec(Frame*, Value* first, Value*, char* message) {
+int32_t _sfunc_exec(Frame* frame, Value* first, Value*, char* message) {
   Arguments args(first);
   MapEntry entry = NewEntry(Exec);
-  if (!ReadKeyFields(args, entry)) return kTooFewArguments;
+  EntryOrigin origin;
+  if (!ReadKeyFields(args, entry, origin)) return kTooFewArguments;
   Value* path = args.Take();
   if (path == nullptr) return kTooFewArguments;
   if (!ReadText(path, entry.path)) return Fail(message, "Alloc failed");
@@ -143,7 +207,7 @@ int32_t _sfunc_exec(Frame*, Value* first, Value*, char* message) {
   if (parameters != nullptr && !ReadText(parameters, entry.parameters)) {
     return Fail(message, "Alloc failed");
   }
-  return Append(entry, message);
+  return Append(entry, origin, frame, message);
 }
 
 int32_t _sfunc_setholdduration(Frame*, Value* first, Value*, char*) {
@@ -158,10 +222,11 @@ int32_t _sfunc_debugmode(Frame*, Value* first, Value*, char*) {
   return SetSetting(first, TheHostSettings().debugMode);
 }
 
-int32_t _sfunc_error(Frame*, Value* first, Value*, char* message) {
+int32_t _sfunc_error(Frame* frame, Value* first, Value*, char* message) {
   if (first == nullptr) return kTooFewArguments;
   const port::Owned<char16_t> text = ArgToWide(first);
   if (text == nullptr) return Fail(message, "Alloc failed");
+  RecordError(frame, text.get());
   DeliverError(text.get());
   return 0;
 }

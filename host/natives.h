@@ -10,6 +10,8 @@
 
 namespace keytwine {
 
+struct ConfigurationRecord;
+
 int32_t _sfunc_error(Frame* frame, Value* first, Value* result, char* message);
 int32_t _sfunc_swap(Frame* frame, Value* first, Value* result, char* message);
 int32_t _sfunc_exec(Frame* frame, Value* first, Value* result, char* message);
@@ -28,6 +30,10 @@ inline constexpr int32_t kErrorTextCapacity = 1024;
 // Hands a text to the error sink as `error` does: cut to kErrorTextCapacity - 1 units without
 // splitting a surrogate pair.
 void DeliverError(const char16_t* text);
+
+// While a record is set, swap and exec append each entry's origin to it and error appends each
+// text with its place. Set it only while no script runs; null stops the recording.
+void SetConfigurationRecord(ConfigurationRecord* record);
 
 }  // namespace keytwine
 

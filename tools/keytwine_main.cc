@@ -11,6 +11,7 @@
 #include "host/utf8.h"
 #include "script/port/port.h"
 #include "script/text/text.h"
+#include "tools/lint.h"
 #include "tools/number_text.h"
 #include "tools/table_text.h"
 #include "tools/trace_replay.h"
@@ -33,6 +34,12 @@ constexpr const char* kHelp =
     "                       on standard error, then the settings and the mapping table on\n"
     "                       standard output. Exit status: 0 no error, 1 errors were reported,\n"
     "                       2 FILE could not be loaded.\n"
+    "  lint [--codepage CP] FILE\n"
+    "                       Runs FILE as check does and prints on standard output what\n"
+    "                       looks wrong, one finding a line: 'FILE:LINE: warning: TEXT [rule]'\n"
+    "                       or 'FILE:LINE: error: TEXT' for an error report. The rules are\n"
+    "                       described in docs/lint.md. Exit status: 0 nothing found, 1 warnings\n"
+    "                       or errors, 2 FILE could not be loaded.\n"
     "  sim [--codepage CP] [--echo] CONFIG TRACE\n"
     "                       Runs CONFIG as check does (reports on standard error), then\n"
     "                       replays TRACE ('-' for standard input) as replay does. Exit\n"
@@ -103,7 +110,8 @@ void PrintError(const char16_t* text) {
 
 // Runs the configuration script at path the way the remapper runs Keytwine.ns: its folder is the
 // script's directory and its name the script's file name. False when it could not be loaded.
-bool RunConfigurationFile(const std::string& path) {
+// With a record, nothing is printed: the texts given to error() are recorded there.
+bool RunConfigurationFile(const std::string& path, ConfigurationRecord* record = nullptr) {
 #if defined(_WIN32)
   const size_t slash = path.find_last_of("/\\");
 #else
@@ -113,9 +121,9 @@ bool RunConfigurationFile(const std::string& path) {
   const std::string fileName = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::u16string wideFile = FromUtf8(fileName);
   const port::Owned<char> name = ToMultiByte(wideFile.c_str());
-  SetErrorSink(&PrintError);
+  SetErrorSink(record == nullptr ? &PrintError : nullptr);
   const int32_t loaded =
-      name != nullptr ? RunConfigurationScript(FromUtf8(directory).c_str(), name.get()) : 0;
+      name != nullptr ? RunConfigurationScript(FromUtf8(directory).c_str(), name.get(), record) : 0;
   SetErrorSink(nullptr);
   return loaded != 0;
 }
@@ -157,6 +165,14 @@ int Check(int argc, char** argv) {
   return g_errorCount.load() == 0 ? 0 : kErrorsReportedStatus;
 }
 
+int Lint(int argc, char** argv) {
+  Options options;
+  int status = 0;
+  if (!ReadOptions(argc, argv, &options, &status)) return status;
+  if (options.echo || argc - options.next != 1) return Usage("lint takes FILE");
+  return LintConfiguration(argv[options.next], &RunConfigurationFile, std::cout);
+}
+
 int Sim(int argc, char** argv) {
   Options options;
   int status = 0;
@@ -193,6 +209,7 @@ int RunCommand(int argc, char** argv) {
     return 0;
   }
   if (command == "check") return Check(argc, argv);
+  if (command == "lint") return Lint(argc, argv);
   if (command == "sim") return Sim(argc, argv);
   if (command == "replay") {
     Options options;
