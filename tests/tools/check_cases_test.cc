@@ -1,4 +1,5 @@
-// The keytwine binary end to end: the check cases (format at the top of cases/check.cases), then
+// The keytwine binary end to end: the check cases (format at the top of cases/check.cases;
+// "--- command VERB" runs `keytwine VERB` in place of check, as cases/lint.cases does), then
 // what a case cannot say: the other commands, missing files and an unwritable output.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -59,9 +60,10 @@ TEST_P(CheckCases, PrintWhatTheyExpect) {
     const CaseSection* args = testCase.Find("args");
     const CaseSection* trace = testCase.Find("trace");
     if (trace != nullptr) std::ofstream(folder / "Keytwine.trace") << trace->text;
-    const ToolRun run = RunTool(folder, std::string(trace ? "sim --echo " : "check ") +
-                                            (args ? args->argument + " " : "") + "Keytwine.ns" +
-                                            (trace ? " Keytwine.trace" : ""));
+    const CaseSection* command = testCase.Find("command");
+    const std::string verb = command ? command->argument : trace ? "sim --echo" : "check";
+    const ToolRun run = RunTool(folder, verb + " " + (args ? args->argument + " " : "") +
+                                            "Keytwine.ns" + (trace ? " Keytwine.trace" : ""));
     file.Expect(testCase, "out", run.out);
     file.Expect(testCase, "err", run.err);
     file.Expect(testCase, "status", run.status == 0 ? "" : std::to_string(run.status) + "\n");
@@ -81,8 +83,9 @@ TEST(CommandLine, StatusAndReportOfEachCommand) {
   std::ofstream(folder / "bad.table") << "holdDuration=500\n0 swap orientation=0 modifer=0\n";
   std::ofstream(folder / "t.trace") << "down 0x41 0x1e 1\n";
   std::ofstream(folder / "bad.trace") << "up 0x141 0x1e 2\n";
-  for (const char* usage : {"", "frobnicate", "check", "check a b", "sim Keytwine.ns",
-                            "check --codepage 1234 x.ns", "replay t.table", "replay --loud t -"}) {
+  for (const char* usage :
+       {"", "frobnicate", "check", "check a b", "sim Keytwine.ns", "check --codepage 1234 x.ns",
+        "replay t.table", "replay --loud t -", "lint", "lint --echo Keytwine.ns"}) {
     EXPECT_EQ(RunTool(folder, usage).status, 64) << usage;
   }
   EXPECT_EQ(RunTool(folder, "--help").status, 0);
@@ -91,6 +94,10 @@ TEST(CommandLine, StatusAndReportOfEachCommand) {
   EXPECT_EQ(RunTool(folder, "sim Keytwine.ns bad.trace").status, 65);
   EXPECT_EQ(RunTool(folder, "check nowhere/Keytwine.ns").err,
             "### Error: File open error : Keytwine : nowhere/Keytwine.ns\n");
+  const ToolRun lint = RunTool(folder, "lint nowhere/Keytwine.ns");
+  EXPECT_EQ(lint.status, 2);
+  EXPECT_EQ(lint.out,
+            "nowhere/Keytwine.ns:1: error: File open error : Keytwine : nowhere/Keytwine.ns\n");
   EXPECT_EQ(
       RunTool(folder, "replay bad.table -").err,
       "keytwine: bad.table:2: not a setting or table entry: 0 swap orientation=0 modifer=0\n");
