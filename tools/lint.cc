@@ -125,36 +125,40 @@ bool IsRepetitionEnd(char c) {
   return c == '*' || c == '+' || c == '?' || c == '}';
 }
 
+void WarnCaptureAfterQuantifier(const Script* script, const SyntaxNode* node,
+                                const std::string& capture) {
+  std::string text = capture;
+  text += " after a repetition captures text of its own, not what the repetition matched: put ";
+  text += "the repeated part in parentheses, as in (\\d+)";
+  text += capture;
+  Warn(PlaceIn(script, node->position), "capture-after-quantifier", std::move(text));
+}
+
 void CheckCaptureAfterQuantifier(const Script* script, const SyntaxNode* node,
                                  const SyntaxNode* /*previous*/) {
   if (node->kind != T_PATTERN || node->text == nullptr) return;
   const char* text = node->text;
   bool inClass = false;
+  bool afterRepetition = false;
   for (size_t i = 0; text[i] != 0; ++i) {
     const char c = text[i];
-    if (c == '\\' && text[i + 1] != 0) {
-      ++i;
+    const bool repetition = !inClass && IsRepetitionEnd(c);
+    if ((c == '\\' && text[i + 1] != 0) || (!inClass && c == '%' && text[i + 1] == '%')) {
+      ++i;  // an escaped character, or a percent sign
     } else if (inClass) {
       inClass = c != ']';
     } else if (c == '[') {
       inClass = true;
       if (text[i + 1] == '^') ++i;
       if (text[i + 1] == ']') ++i;
-    } else if (c == '%' && text[i + 1] == '%') {
-      ++i;
     } else if (c == '%') {
       const char* close = std::strchr(text + i + 1, '%');
       if (close == nullptr) return;
-      if (i > 0 && IsRepetitionEnd(text[i - 1]) && (i < 2 || text[i - 2] != '\\')) {
-        const std::string capture(text + i, close + 1);
-        Warn(PlaceIn(script, node->position), "capture-after-quantifier",
-             capture +
-                 " after a repetition captures text of its own, not what the repetition "
-                 "matched: put the repeated part in parentheses, as in (\\d+)" +
-                 capture);
-      }
+      if (afterRepetition)
+        WarnCaptureAfterQuantifier(script, node, std::string(text + i, close + 1));
       i = static_cast<size_t>(close - text);
     }
+    afterRepetition = repetition;
   }
 }
 
@@ -358,15 +362,12 @@ bool StartsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-// A report without a line takes the place of its first "at" line, where the failed call stands.
+// A report without a line takes the line of its first "at" line, where the failed call stands.
 void CollectErrors(const std::vector<ErrorOrigin>& errors) {
   Finding* open = nullptr;
   for (const ErrorOrigin& error : errors) {
     if (StartsWith(error.text, kTracebackStart)) {
-      if (open != nullptr && open->place.line == 0 && ReportLine(error.text) != 0) {
-        open->place = error.place;
-        open->place.line = ReportLine(error.text);
-      }
+      if (open != nullptr && open->place.line == 0) open->place.line = ReportLine(error.text);
       open = nullptr;
       continue;
     }
