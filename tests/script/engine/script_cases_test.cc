@@ -1,23 +1,35 @@
 // Script cases: each case is a script (and the files it imports), run as the remapper runs its
-// configuration, and everything it printed and reported, in order. See tests/README.md.
+// configuration, and everything it printed and reported, in order. Then what a case cannot show:
+// the step budget, the stop flag and the thread-start hook, values built in C++ past the engine's
+// bounds, report formatting no script produces, and the command-line tool out of address space.
 //
-// Natives besides `error`: print(a, ...) prints one line; fail() fails with a message that fills
-// the whole message buffer; need(n) gives 2 n (-2 without an argument); quiet() fails without a
-// report; poke(&x) writes 99 through its first argument and gives the number of arguments.
+// Natives: print(a, ...) and error(a) print one line; fail() fails with a message that fills the
+// whole message buffer, fail(x) without a report; poke(&x, ...) writes 99 through its first
+// argument and gives the number of arguments (too few arguments without one); stop() sets the
+// stop flag.
 #include <gtest/gtest.h>
 
-#include <cctype>
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include <unistd.h>
 
 #include "script/front/loader.h"
+#include "script/front/parser.h"
+#include "script/front/tokens.h"
+#include "script/pattern/pattern.h"
 #include "script/port/port.h"
+#include "script/runtime/calls.h"
 #include "script/runtime/engine.h"
+#include "script/runtime/error.h"
+#include "script/runtime/execute.h"
 #include "script/runtime/lifecycle.h"
 #include "script/text/text.h"
 #include "tests/support/case_file.h"
@@ -29,31 +41,24 @@ std::mutex outputLock;
 std::string output;
 
 void Emit(const std::string& line) {
-  std::lock_guard<std::mutex> guard(outputLock);
+  const std::lock_guard<std::mutex> guard(outputLock);
   output += line + '\n';
 }
 
 // A value as print shows it: a list as {a,b,name:c}, nested lists alike, else its text.
 std::string Show(const Value* value) {
-  if (value == nullptr || value->data == nullptr) return "<none>";
   const Value* holder = value->data->owner != nullptr ? value->data->owner : value;
-  if (value->wholeList != 0 || holder->elements != nullptr) {
-    std::string text = "{";
-    for (const Value* element = holder->elements; element != nullptr; element = element->next) {
-      if (element != holder->elements) text += ',';
-      if (element->name != nullptr) text += std::string(element->name) + ':';
-      text += Show(element);
-    }
-    return text + '}';
+  if (value->wholeList == 0 && holder->elements == nullptr) {
+    NumberText number;
+    return ToText(value->data, number);
   }
-  NumberText number;
-  return ToText(value->data, number);
-}
-
-int32_t NativeError(Frame*, Value* first, Value*, char*) {
-  if (first == nullptr) return -2;
-  Emit(Show(first));
-  return 0;
+  std::string text = "{";
+  for (const Value* element = holder->elements; element != nullptr; element = element->next) {
+    if (element != holder->elements) text += ',';
+    if (element->name != nullptr) text += std::string(element->name) + ':';
+    text += Show(element);
+  }
+  return text + '}';
 }
 
 int32_t NativePrint(Frame*, Value* first, Value*, char*) {
@@ -66,53 +71,37 @@ int32_t NativePrint(Frame*, Value* first, Value*, char*) {
   return 0;
 }
 
-int32_t NativeFail(Frame*, Value*, Value*, char* message) {
+int32_t NativeFail(Frame*, Value* first, Value*, char* message) {
+  if (first != nullptr) return -7;  // a failure without a report
   for (size_t i = 0; i < kNativeMessageSize; ++i) message[i] = static_cast<char>('a' + i % 26);
   return -1;
 }
 
-int32_t NativeNeed(Frame*, Value* first, Value* result, char*) {
-  if (first == nullptr) return -2;
-  result->data->integer = ToInteger(first->data) * 2;
-  return 0;
-}
-
-int32_t NativeQuiet(Frame*, Value*, Value*, char*) {
-  return -7;
-}
-
 int32_t NativePoke(Frame*, Value* first, Value* result, char*) {
-  int32_t count = 0;
-  for (const Value* argument = first; argument != nullptr; argument = argument->next) ++count;
-  if (first != nullptr) SetIntegerData(first->data, 99);
-  result->data->integer = count;
+  if (first == nullptr) return -2;  // too few arguments
+  SetIntegerData(first->data, 99);
+  for (const Value* a = first; a != nullptr; a = a->next) ++result->data->integer;
   return 0;
 }
 
-NativeEntry natives[] = {
-    {"_sfunc_error", 0, &NativeError}, {"_sfunc_print", 0, &NativePrint},
-    {"_sfunc_fail", 0, &NativeFail},   {"_sfunc_need", 0, &NativeNeed},
-    {"_sfunc_quiet", 0, &NativeQuiet}, {"_sfunc_poke", 0, &NativePoke},
-};
-
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
+NativeEntry natives[] = {{"_sfunc_error", 0, &NativePrint},
+                         {"_sfunc_print", 0, &NativePrint},
+                         {"_sfunc_fail", 0, &NativeFail},
+                         {"_sfunc_poke", 0, &NativePoke},
+                         {"_sfunc_stop", 0, [](Frame*, Value*, Value*, char*) {
+                            SetStopFlag(1);
+                            return 0;
+                          }}};
 
 // The bytes that a hex section spells: pairs of hex digits separated by blanks; on each line the
 // first word that is not such a pair starts a comment.
 std::string FromHex(const std::string& text) {
   std::string bytes;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream words(line);
-    for (std::string word; words >> word;) {
-      if (word.size() != 2 || std::isxdigit(static_cast<unsigned char>(word[0])) == 0 ||
-          std::isxdigit(static_cast<unsigned char>(word[1])) == 0) {
-        break;
-      }
+  std::istringstream words(text);
+  for (std::string word; words >> word;) {
+    if (word.size() != 2 || word.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      words.ignore(text.size(), '\n');  // a comment to the end of the line
+    } else {
       bytes += static_cast<char>(std::stoi(word, nullptr, 16));
     }
   }
@@ -120,32 +109,32 @@ std::string FromHex(const std::string& text) {
 }
 
 // Writes the case's files into a folder of their own: the input as test.ns, each "file NAME"
-// section as NAME, each "file-hex NAME" section as the bytes its hex digits spell (a
-// "file-hex test.ns" replaces the input). "@LIBRARY@" stands for the test extension library.
+// section as NAME (with "@LIBRARY@" standing for the test extension library), each "file-hex
+// NAME" section as the bytes its hex digits spell (a "file-hex test.ns" replaces the input).
 std::filesystem::path WriteFiles(const TestCase& testCase, size_t number) {
   const std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                        ("keytwine-cases-" + std::to_string(getpid())) /
                                        std::to_string(number);
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
-  const auto write = [&](const std::string& name, const std::string& text) {
-    std::ofstream(folder / name, std::ios::binary)
-        << Replaced(text, "@LIBRARY@", KEYTWINE_TEST_LIBRARY);
-  };
-  write("test.ns", testCase.Input());
   for (const CaseSection& section : testCase.sections) {
-    if (section.name == "file") write(section.argument, section.text);
-    if (section.name == "file-hex") {
-      std::ofstream(folder / section.argument, std::ios::binary) << FromHex(section.text);
+    const bool hex = section.name == "file-hex";
+    if (!hex && section.name != "file" && section.name != "input") continue;
+    std::string text = hex ? FromHex(section.text) : section.text;
+    for (size_t at; (at = text.find("@LIBRARY@")) != std::string::npos;) {
+      text.replace(at, 9, KEYTWINE_TEST_LIBRARY);
     }
+    const std::string name = section.name == "input" ? "test.ns" : section.argument;
+    std::ofstream(folder / name, std::ios::binary) << text;
   }
   return folder;
 }
 
 // Runs test.ns in `folder` through a whole engine life cycle; returns what it printed.
-std::string RunScript(const std::filesystem::path& folder, uint32_t codePage) {
+std::string RunScript(const std::filesystem::path& folder, const TestCase& testCase) {
+  const CaseSection* codePage = testCase.Find("codepage");
   output.clear();
-  port::SetCodePage(codePage);
+  port::SetCodePage(codePage != nullptr ? std::stoul(codePage->argument) : 65001);
   SetStopFlag(0);
   InitializeRuntime(natives, static_cast<int32_t>(std::size(natives)));
   Script* engine = NewEngine(0);
@@ -163,46 +152,30 @@ std::string RunScript(const std::filesystem::path& folder, uint32_t codePage) {
   return output;
 }
 
-uint32_t CodePageOf(const TestCase& testCase) {
-  const CaseSection* section = testCase.Find("codepage");
-  return section != nullptr ? static_cast<uint32_t>(std::stoul(section->argument)) : 65001;
-}
-
 class ScriptCases : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(ScriptCases, PrintWhatTheyExpect) {
+// Each case prints what it expects; then each of its allocations fails in turn (unless it says
+// no-sweep): the run must neither crash nor leak nor leave a script thread behind, and it gives
+// either the same output or reports "Alloc failed".
+TEST_P(ScriptCases, PrintWhatTheyExpectAndSurviveEveryAllocationFailure) {
   CaseFile file(GetParam());
   for (size_t i = 0; i < file.Cases().size(); ++i) {
     const TestCase& testCase = file.Cases()[i];
     const std::filesystem::path folder = WriteFiles(testCase, i);
-    file.Expect(testCase, "out", RunScript(folder, CodePageOf(testCase)));
-    EXPECT_EQ(ActiveCount(), 0) << testCase.title;
-    std::filesystem::remove_all(folder);
-  }
-}
-
-// Fails each allocation of each case in turn: the run must neither crash nor leak nor leave a
-// script thread behind, and it gives either the normal output or reports "Alloc failed".
-TEST_P(ScriptCases, SurviveEveryAllocationFailure) {
-  if (CaseFile::Updating()) GTEST_SKIP();
-  CaseFile file(GetParam());
-  for (size_t i = 0; i < file.Cases().size(); ++i) {
-    const TestCase& testCase = file.Cases()[i];
-    if (testCase.Find("no-sweep") != nullptr) continue;
-    const std::filesystem::path folder = WriteFiles(testCase, i);
-    const uint32_t codePage = CodePageOf(testCase);
     const uint64_t before = port::AllocationCount();
-    const std::string clean = RunScript(folder, codePage);
+    const std::string clean = RunScript(folder, testCase);
     const uint64_t total = port::AllocationCount() - before;
-    for (uint64_t n = 1; n <= total + 1; ++n) {
+    file.Expect(testCase, "out", clean);
+    EXPECT_EQ(ActiveCount(), 0) << testCase.title;
+    const bool sweep = testCase.Find("no-sweep") == nullptr && !CaseFile::Updating();
+    for (uint64_t n = 1; sweep && n <= total + 1; ++n) {
       port::FailAllocationAfter(n);
-      const std::string printed = RunScript(folder, codePage);
+      const std::string printed = RunScript(folder, testCase);
       port::FailAllocationAfter(0);
       ASSERT_EQ(ActiveCount(), 0) << testCase.title << ", allocation " << n;
       if (printed != clean && printed.find("Alloc failed") == std::string::npos) {
         ADD_FAILURE_AT(file.Path().c_str(), static_cast<int>(testCase.line))
-            << testCase.title << ": allocation " << n << " of " << total
-            << " failed without a report:\n"
+            << testCase.title << ": allocation " << n << " failed silently:\n"
             << printed;
         break;
       }
@@ -215,6 +188,220 @@ INSTANTIATE_TEST_SUITE_P(Files, ScriptCases,
                          ::testing::ValuesIn(CaseFile::FilesIn("tests/script/engine/cases",
                                                                ".cases")),
                          [](const auto& info) { return CaseFileLabel(info.param); });
+
+int32_t stepsLeft = 0;
+std::string threadStarted;
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InstallNativeTable(natives, static_cast<int32_t>(std::size(natives)));
+    output.clear();
+  }
+  void TearDown() override {
+    SetStopFlag(0);
+    SetStepHook(nullptr);
+    SetThreadStartHook(nullptr);
+    port::SetCodePage(port::kCodePageUtf8);
+    FreeScriptChain(engine_, &ReleaseChain);
+    ReleaseRetiredLists();
+    InstallNativeTable(nullptr, 0);
+    EXPECT_EQ(ActiveCount(), 0);
+  }
+
+  // A frame in function f of a new script "s" of the engine.
+  Frame FrameIn(const char* source) {
+    Frame frame{};
+    frame.script = AppendScript(engine_);
+    frame.script->name = Duplicate("s").release();
+    frame.script->source = Duplicate(source).release();
+    frame.script->topLevel = ParseScript(&frame, frame.script->source, 0);
+    frame.functionName = "f";
+    return frame;
+  }
+
+  // Runs source as the next script of the engine; returns what it printed and reported.
+  std::string Run(const char* source) {
+    RunAllScripts(FrameIn(source).script);
+    return std::exchange(output, {});
+  }
+
+  Script* engine_ = NewEngine(0);
+};
+
+TEST_F(EngineTest, TheStepBudgetAndTheStopFlagEndScriptsWithoutAReport) {
+  stepsLeft = 1000;
+  SetStepHook([] { return stepsLeft-- > 0; });
+  EXPECT_TRUE(Run("i = 0; while (1) { i++; } print(i);").empty());
+  SetStepHook(nullptr);
+  EXPECT_EQ(Run("function f() { i = 0; while (1) { if (++i == 3) { print(i); stop(); } } }\n"
+                "f(); print(\"not reached\");"),
+            "3\n");
+  EXPECT_TRUE(Run("print(1);").empty());  // the flag is still set
+  Frame frame = FrameIn("");
+  ReportError(&frame, "Sentence error", nullptr);
+  ReportNamedError(&frame, "a", " :Declaration overlaps", nullptr);
+  EXPECT_TRUE(output.empty());
+}
+
+// Mutual recursion reports the bound once and then every level it unwinds through; a direct one,
+// even through string references nested in blocks and loops, only the call that started it.
+TEST_F(EngineTest, RecursionReportsEveryLevelOfTheCallDepth) {
+  const std::string reports = Run("function f() { g(); }\nfunction g() { f(); }\nf();");
+  EXPECT_EQ(std::count(reports.begin(), reports.end(), '\n'), kMaxCallDepth + 2);
+  EXPECT_EQ(reports.rfind("### Error: Call depth exceeded : s.f:(1) : function f() { g(); }\n"
+                          "        at s.g:(2) : function g() { f(); }\n"
+                          "        at s.f:(1) : function f() { g(); }\n",
+                          0),
+            0U);
+  EXPECT_EQ(reports.substr(reports.rfind("        at ")), "        at s.s:(3) : f();\n");
+  EXPECT_EQ(Run("function f(n) { while (1) { if (n) { { { x = \"%f(n + 1)%\"; } } } } }\nf(1);"),
+            "### Error: Call depth exceeded : s.f:(1) : function f(n) { while (1) { if (n) { { { x "
+            "= \"%f(n + 1)%\"; } } } } }\n        at s.s:(2) : f(1);\n");
+}
+
+// Line 1 allocates x (record, data, name), its stack alias and the literal (record, data); the
+// next allocation is the argument marker of the call on line 2.
+TEST_F(EngineTest, AnAllocationFailureIsReportedAtTheStatementThatFailed) {
+  Script* script = FrameIn("x = 1;\nprint(x);").script;
+  port::FailAllocationAfter(3 + 1 + 2 + 1);
+  RunAllScripts(script);
+  port::FailAllocationAfter(0);
+  EXPECT_EQ(output, "### Error: Alloc failed : s.s:(2) : print(x);\n");
+}
+
+TEST_F(EngineTest, ThreadStartsGoThroughTheHook) {
+  SetThreadStartHook([](Frame*, SyntaxNode*, const char* name, Value* arguments) -> int32_t {
+    threadStarted = name + (' ' + Show(arguments)) + ' ' + Show(arguments->next);
+    return 42;
+  });
+  EXPECT_EQ(Run(R"(x = "a"; print(&worker(x, 2));)"), "42\n");
+  EXPECT_EQ(threadStarted, "worker a 2");
+  SetThreadStartHook(nullptr);
+  EXPECT_EQ(Run("print(&worker(1));"), "-1\n");
+}
+
+// A chain of `levels` whole lists, each the only element of the one above.
+Value* NestedLists(int levels) {
+  Value* root = NewValue();
+  root->wholeList = 1;
+  for (Value* level = root; --levels > 0; level = level->elements) {
+    level->elements = NewValue();
+    level->elements->wholeList = 1;
+  }
+  return root;
+}
+
+// Lists nested past the bound are neither compared nor copied nor shared; only a pattern literal
+// carries a compiled pattern into =~ (a computed text takes its backslashes literally).
+TEST_F(EngineTest, OperationsOnValuesBuiltPastTheBounds) {
+  for (const int levels : {kMaxListDepth, kMaxListDepth + 1}) {
+    ValuePtr a(NestedLists(levels));
+    ValuePtr b(NestedLists(levels));
+    ValuePtr equal(BinaryOperation(nullptr, a.get(), b.get(), T_EQ));
+    EXPECT_EQ(Show(equal.get()), levels == kMaxListDepth ? "1" : "0") << levels;
+  }
+  ValuePtr root(NestedLists(kMaxListDepth + 1));
+  Value* copy = FailedValue();
+  EXPECT_FALSE(CopyValueChain(root.get(), &copy));
+  EXPECT_EQ(copy, nullptr);
+  EXPECT_TRUE(CopyValueChain(root->elements, &copy));
+  FreeValueChain(copy);
+  Value* deepest = root.get();
+  while (deepest->elements != nullptr) deepest = deepest->elements;
+  EXPECT_FALSE(MarkShared(root.get()));
+  EXPECT_EQ(deepest->data->shared, 0);
+  EXPECT_TRUE(MarkShared(root->elements));
+  EXPECT_EQ(deepest->data->shared, 1);
+  ValuePtr subject(NewValue());
+  ValuePtr right(NewValue());
+  SetTextData(subject->data, Duplicate("5"));
+  SetTextData(right->data, Duplicate("\\d"));
+  ValuePtr computed(BinaryOperation(nullptr, subject.get(), right.get(), T_MATCH));
+  right->pattern = CompilePattern("\\d");
+  ValuePtr compiled(BinaryOperation(nullptr, subject.get(), right.get(), T_MATCH));
+  FreePattern(right->pattern);
+  EXPECT_EQ(Show(computed.get()) + Show(compiled.get()), "01");
+}
+
+// A recursive release would exhaust the stack long before these sizes.
+TEST_F(EngineTest, LongAndDeeplyNestedListsAreFreedWithoutRecursion) {
+  ValueChainPtr chain(NestedLists(200000));
+  for (Value* level = chain.get(); level != nullptr; level = level->elements) {
+    level->next = NewValue();  // a sibling at every level
+  }
+  for (int i = 0; i < 200000; ++i) {
+    Value* first = NewValue();
+    first->next = chain.release();
+    chain.reset(first);
+  }
+}
+
+// A report shows the line of its position, or else the position's text; it is cut to its
+// capacity without splitting a double-byte character; a host without the error native hears none.
+TEST_F(EngineTest, ReportsShowTheLineOrTextOfTheirPositionWithinTheirCapacity) {
+  Frame frame = FrameIn("a;\nb;");
+  ReportError(&frame, "Sentence error", frame.script->source + 5);  // at the NUL
+  const std::string longLine(5000, 'x');
+  frame = FrameIn(longLine.c_str());
+  ReportError(&frame, "Sentence error", frame.script->source + 10);
+  frame = FrameIn("abc;");
+  frame.script->source[0] = 0;  // a source that ends before the position
+  ReportError(&frame, "Script not Found", frame.script->source + 2);
+  EXPECT_EQ(output,
+            "### Error: Sentence error : s.f:(2) : b;\n### Error: Sentence error : s.f:(1) : " +
+                std::string(kReportCapacity - 39, 'x') +
+                "\n### Error: Script not Found : s.f : c;\n");
+  output.clear();
+  ASSERT_TRUE(port::SetCodePage(port::kCodePageShiftJis));
+  std::string message = "a";
+  for (int i = 0; i < 600; ++i) message += "\x82\xA0";
+  ReportError(&frame, message.c_str(), nullptr);
+  EXPECT_EQ(output.size(), kReportCapacity - 1);  // 12 bytes, then whole pairs only, and "\n"
+  char room[16];  // "### Error: a" and one pair take 14 bytes; the next pair needs 16 and a NUL
+  EXPECT_EQ(FormatReport(&frame, message.c_str(), nullptr, 0, room, sizeof room), 14U);
+  EXPECT_STREQ(room, "### Error: a\x82\xA0");
+  EXPECT_EQ(FormatReport(&frame, "m", nullptr, 0, room, 1), 0U);
+  EXPECT_EQ(room[0], 0);
+  InstallNativeTable(natives + 1, 1);  // print only
+  ReportError(&frame, "Sentence error", nullptr);
+  EXPECT_EQ(output.size(), kReportCapacity - 1);
+}
+
+// Counting a list reads only its elements' next fields, so the elements of this list overlap,
+// one pointer apart: element i's next field is the slot that element i + kNext starts at.
+TEST_F(EngineTest, JoiningListsPastTheElementLimitIsReportedWithoutCopying) {
+  constexpr size_t kNext = offsetof(Value, next) / sizeof(Value*);
+  const size_t count = static_cast<size_t>(kMaxListElements / 2) + 1;  // twice is one too many
+  std::vector<Value*> slots(count + kNext);
+  for (size_t i = 0; i + 1 < count; ++i) slots[i + kNext] = reinterpret_cast<Value*>(&slots[i + 1]);
+  ValuePtr list(NewValue());
+  list->elements = reinterpret_cast<Value*>(slots.data());
+  list->wholeList = 1;
+  Frame frame = FrameIn("a + a");
+  frame.position = frame.script->source;
+  const uint64_t before = port::AllocationCount();
+  EXPECT_EQ(BinaryOperation(&frame, list.get(), list.get(), T_ADD), nullptr);
+  EXPECT_EQ(port::AllocationCount(), before);
+  list->elements = nullptr;
+  EXPECT_EQ(output, "### Error: List too long : s.f:(1) : a + a\n");
+}
+
+// A configuration too large for the memory at hand must report and fail (not crash) wherever
+// memory runs out: in reading, parsing or running it, and in delivering the report itself.
+TEST(OutOfMemory, TheToolReportsAndFailsWhereverMemoryRunsOut) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizers reserve more address space than the limits below";
+#endif
+  const char* script =
+      "s=0; f=$(mktemp) && yes 'swap(0, 0, 0, 0x41, 0x1e, 0x42);' | head -n 45000 >$f || exit 1\n"
+      "for k in 16384 32768 49152 65536 81920; do\n"
+      "  (ulimit -v $k; exec '" KEYTWINE_TOOL
+      "' check $f >/dev/null 2>$f.err); s=$?\n"
+      "  [ $s -gt 0 ] && [ $s -lt 128 ] && grep -q 'Alloc failed' $f.err || echo \"$k KB: $s\"\n"
+      "done | grep . && s=1; rm -f $f $f.err; exit $s";
+  EXPECT_EQ(std::system(script), 0);
+}
 
 }  // namespace
 }  // namespace keytwine::testing
