@@ -23,6 +23,7 @@ std::u16string Wide(const std::string& utf8) {
 
 void OnThreads(int count, const std::function<void()>& body) {
   std::vector<std::thread> threads;
+  threads.reserve(static_cast<size_t>(count));
   for (int t = 0; t < count; ++t) threads.emplace_back(body);
   for (std::thread& thread : threads) thread.join();
 }

@@ -34,7 +34,8 @@ std::string DecodeBytes(const std::string& word) {
     }
     const std::string group = word.substr(i + 1, close - i - 1);
     const size_t star = group.find('*');
-    for (long n = star != std::string::npos ? std::atol(group.c_str()) : 0; n > 0; --n)
+    for (long n = star != std::string::npos ? std::strtol(group.c_str(), nullptr, 10) : 0; n > 0;
+         --n)
       bytes += group.substr(star + 1);
     for (size_t h = 0; star == std::string::npos && h + 1 < group.size(); h += 2)
       bytes += static_cast<char>(std::strtol(group.substr(h, 2).c_str(), nullptr, 16));
