@@ -1,11 +1,8 @@
-// A plain matcher that follows the matching rules literally, without shortcuts: recursive
-// depth-first search over the automaton in edge order, with only the two mends decided for the
-// project:
-// - a path never enters a (state, position) pair that it already holds (empty-loop guard);
-// - a capture takes its positions from the winning path only (registrations are taken back when
-//   the path that made them fails), so a capture the winning path did not pass stays empty.
-// It has no memory of failed pairs, so it can take exponential time; a step budget stops it.
-// Used by the tests and the fuzz target to check the fast matcher.
+// A plain matcher that follows the matching rules literally: a recursive depth-first search over
+// the automaton in edge order, with only the two mends decided for the project: a path never
+// enters a (state, position) pair that it already holds, and a capture takes its positions from
+// the winning path only. It remembers no failed pairs, so a step budget stops it. The tests and
+// the fuzz target check the fast matcher against it.
 #ifndef KEYTWINE_TESTS_SCRIPT_PATTERN_REFERENCE_MATCHER_H
 #define KEYTWINE_TESTS_SCRIPT_PATTERN_REFERENCE_MATCHER_H
 
@@ -18,33 +15,19 @@
 
 namespace keytwine::testing {
 
-// One assigned capture: the target pointer (first % of its token) and the text.
+// Each assigned capture: its target (first % of its token) and its text, in slot order.
 using CaptureList = std::vector<std::pair<const char*, std::string>>;
 
 struct ReferenceResult {
-  int matched = 0;       // 1 or 0; -1 when the step budget ran out
-  CaptureList captures;  // in slot order, as MatchPattern step 8 assigns them
+  int matched = 0;  // 1 or 0; -1 when the step budget ran out
+  CaptureList captures;
 };
 
 ReferenceResult ReferenceMatch(const CompiledPattern* pattern, const char* text,
                                int64_t stepBudget = INT64_MAX);
 
-// The independent class matcher of the reference.
-bool ReferenceMatchClass(const char* classText, const char* at);
-
-// A CaptureSink that records what MatchPattern assigns.
-struct RecordingSink {
-  CaptureList captures;
-  CaptureSink sink{this, &RecordingSink::Assign};
-
-  RecordingSink() = default;
-  RecordingSink(const RecordingSink&) = delete;
-  RecordingSink& operator=(const RecordingSink&) = delete;
-
-  static void Assign(void* context, const char* target, const char* text, size_t length) {
-    static_cast<RecordingSink*>(context)->captures.emplace_back(target, std::string(text, length));
-  }
-};
+// What MatchPattern answers and assigns, in the same form.
+ReferenceResult FastMatch(const CompiledPattern* pattern, const std::string& text);
 
 }  // namespace keytwine::testing
 

@@ -1,10 +1,15 @@
-// Text cases: the byte-string routines on the texts of cases/*.cases (the notation is described
-// at the top of each file). Every text is handed over in a heap block of exactly its size, so
-// that a read past its NUL shows up under AddressSanitizer.
+// The cases of tests/script/text/cases and tests/script/pattern/cases. Each section but
+// "codepage" (which sets the code page of its case) holds "QUESTIONS => ANSWERS" lines; '#' lines
+// and blank lines are kept. A byte string is one word: bytes 0x21-0x7E stand for themselves,
+// <82A0> is bytes in hex, <> the empty string, <300*ab> "ab" 300 times.
+//
+// Text routines get every text in a heap block of exactly its size, so that a read past its NUL
+// shows up under AddressSanitizer. Each pattern answer is also checked against the reference
+// matcher, without a capture sink, and with each allocation of compiling and of matching failed
+// in turn.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -12,15 +17,180 @@
 #include <string>
 #include <vector>
 
-#include "script/port/port.h"
+#include "script/text/native_args.h"
 #include "script/text/text.h"
-#include "tests/script/text/case_lines.h"
+#include "tests/script/pattern/reference_matcher.h"
 #include "tests/support/case_file.h"
 
 namespace keytwine::testing {
 namespace {
 
+std::string DecodeBytes(const std::string& word) {
+  std::string bytes;
+  for (size_t i = 0, close; i < word.size(); ++i) {
+    if (word[i] != '<' || (close = word.find('>', i)) == std::string::npos) {
+      bytes += word[i];
+      continue;
+    }
+    const std::string group = word.substr(i + 1, close - i - 1);
+    const size_t star = group.find('*');
+    for (long n = star != std::string::npos ? std::strtol(group.c_str(), nullptr, 10) : 0; n > 0;
+         --n)
+      bytes += group.substr(star + 1);
+    for (size_t h = 0; star == std::string::npos && h + 1 < group.size(); h += 2)
+      bytes += static_cast<char>(std::strtol(group.substr(h, 2).c_str(), nullptr, 16));
+    i = close;
+  }
+  return bytes;
+}
+
+// The word for some bytes: a two-byte character and every byte that cannot stand for itself in
+// hex, a run of 16 or more equal bytes as a repetition.
+std::string EncodeBytes(const std::string& bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string word;
+  bool inHex = false, secondByte = false;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    const bool lead = port::IsDBCSLeadByte(c) && i + 1 < bytes.size();
+    const bool hex = secondByte || c <= 0x20 || c >= 0x7F || c == '<' || lead;
+    secondByte = !secondByte && lead;
+    size_t run = 1;
+    while (!hex && c != '>' && i + run < bytes.size() && bytes[i + run] == bytes[i]) ++run;
+    if (inHex && !hex) word += '>';
+    if (!inHex && hex) word += '<';
+    if (run >= 16) {
+      word += '<' + std::to_string(run) + '*' + bytes[i] + '>';
+      i += run - 1;
+    } else {
+      word += hex ? std::string{kDigits[c >> 4], kDigits[c & 15]} : std::string(1, bytes[i]);
+    }
+    inHex = hex;
+  }
+  return word.empty() ? "<>" : word + (inHex ? ">" : "");
+}
+
+using Answerer =
+    std::function<std::string(const TestCase&, const CaseSection&, const std::string&)>;
+
+// Checks each answer of a case file against what `answer` gives for its question (the words
+// before " =>"), with the case's code page set.
+void CheckCaseFile(const std::string& path, const Answerer& answer) {
+  CaseFile file(path);
+  for (const TestCase& testCase : file.Cases()) {
+    const CaseSection* codePage = testCase.Find("codepage");
+    ASSERT_TRUE(port::SetCodePage(codePage ? std::stoul(codePage->argument) : 65001));
+    for (const CaseSection& section : testCase.sections) {
+      if (&section == &testCase.sections[0] || section.name == "codepage") continue;
+      std::istringstream lines(section.text);
+      std::string actual;
+      for (std::string line; std::getline(lines, line);) {
+        const std::string question = line.substr(0, line.find(" =>"));
+        const bool kept = line.empty() || line[0] == '#';
+        actual +=
+            kept ? line + '\n' : question + " => " + answer(testCase, section, question) + '\n';
+      }
+      file.Expect(testCase, section.name, actual);
+    }
+  }
+  port::SetCodePage(65001);
+}
+
+std::string Dump(const CompiledPattern* pattern) {
+  const port::Owned<char> dump = DumpPattern(pattern);
+  return dump ? dump.get() : "(null)";
+}
+
+// "yes" or "no" and the captures as name=text; on "no" only those that are not empty.
+std::string Show(const ReferenceResult& outcome) {
+  std::string shown = outcome.matched != 0 ? "yes" : "no";
+  for (const auto& [target, text] : outcome.captures) {
+    size_t length = 0;
+    const char* name = CaptureTargetName(target, &length);
+    if (outcome.matched != 0 || !text.empty())
+      shown += ' ' + std::string(name, length) + '=' + EncodeBytes(text);
+  }
+  return shown;
+}
+
+// Runs `run` clean, then with each allocation it made failed in turn; `check` sees every result.
+template <typename Run, typename Check>
+void EachAllocationFailed(const Run& run, const Check& check) {
+  const uint64_t before = port::AllocationCount();
+  auto clean = run();
+  const uint64_t count = port::AllocationCount() - before;
+  check(clean, 0);
+  for (uint64_t n = 1; n <= count; ++n) {
+    port::FailAllocationAfter(n);
+    auto result = run();
+    port::FailAllocationAfter(0);
+    check(result, n);
+  }
+}
+
+using Report = std::function<void(const std::string& problem)>;
+
+std::string MatchAnswer(const CompiledPattern* compiled, const std::string& text,
+                        const Report& report) {
+  const ReferenceResult outcome = FastMatch(compiled, text);
+  if (static_cast<int32_t>(outcome.captures.size()) != compiled->captureCount)
+    report("not every capture is assigned");
+  if (MatchPattern(nullptr, compiled, text.c_str()) != outcome.matched)
+    report("another answer without a capture sink");
+  const ReferenceResult reference =
+      text.size() <= 64 ? ReferenceMatch(compiled, text.c_str(), 1000000) : ReferenceResult{-1, {}};
+  if (reference.matched >= 0 &&
+      (reference.matched != outcome.matched || reference.captures != outcome.captures))
+    report("the reference matcher says " + Show(reference));
+  // Out of memory, the matcher may give no decision (-1), and then every capture is empty.
+  if (text.size() > 10000) return Show(outcome);
+  EachAllocationFailed(
+      [&] { return FastMatch(compiled, text); },
+      [&](const ReferenceResult& failed, uint64_t n) {
+        bool empty = failed.captures.size() == outcome.captures.size();
+        for (const auto& capture : failed.captures) empty &= capture.second.empty();
+        if (Show(failed) != Show(outcome) && !(failed.matched == -1 && empty))
+          report("allocation " + std::to_string(n) + " failed gives " + Show(failed));
+      });
+  return Show(outcome);
+}
+
+// A tree, an automaton on one line (" / " between its lines), or the answers for each text of a
+// "PATTERN | TEXT..." line, separated by "; ".
+std::string PatternAnswer(const std::string& kind, const std::string& question,
+                          const Report& report) {
+  std::istringstream words(question);
+  std::string word, bar;
+  words >> word >> bar;
+  const std::string pattern = DecodeBytes(word);  // capture names point into it
+  const port::Owned<char> tree = DumpPatternTree(pattern.c_str());
+  if (kind == "trees") return tree ? tree.get() : "(null)";
+  CompiledPattern* compiled = CompilePattern(pattern.c_str());
+  std::string answers = Dump(compiled);
+  for (size_t at; kind == "automata" && (at = answers.find('\n')) != std::string::npos;)
+    answers.replace(at, 1, " / ");
+  EachAllocationFailed([&] { return CompilePattern(pattern.c_str()); },
+                       [&](CompiledPattern* failed, uint64_t n) {
+                         if (failed != nullptr && Dump(failed) != Dump(compiled))
+                           report("allocation " + std::to_string(n) + " failed: other automaton");
+                         FreePattern(failed);
+                       });
+  if (compiled != nullptr && tree == nullptr) report("compiles, but has no tree");
+  if (kind != "automata") answers = compiled != nullptr ? "" : "null; ";
+  while (kind != "automata" && compiled != nullptr && words >> word)
+    answers += MatchAnswer(compiled, DecodeBytes(word), report) + "; ";
+  FreePattern(compiled);
+  return answers.substr(0, answers.size() - (kind == "automata" ? 3 : 2));
+}
+
 using Words = std::vector<std::string>;
+
+Words Split(const std::string& text, char separator) {
+  Words words;
+  std::istringstream in(text);
+  for (std::string word; std::getline(in, word, separator);) words.push_back(word);
+  return words;
+}
 
 // A heap copy holding exactly the bytes and the NUL; the word "(null)" gives null.
 struct Exact {
@@ -38,23 +208,18 @@ std::string Shown(const char* text) {
   return text != nullptr ? EncodeBytes(text) : "(null)";
 }
 
-std::string Offset(const char* found, const Exact& text) {
-  return found != nullptr ? std::to_string(found - text.get()) : "none";
-}
-
 std::string Units(const char16_t* wide) {
   if (wide == nullptr) return "(null)";
   std::string units;
   char unit[6];
   for (; *wide != 0; ++wide) {
-    std::snprintf(unit, sizeof unit, " %04X", static_cast<unsigned>(*wide));
+    std::snprintf(unit, sizeof unit, "+%04X", static_cast<unsigned>(*wide));
     units += unit;
   }
   return units.empty() ? "<>" : units.substr(1);
 }
 
-// The new string a routine gives, once it has been seen to give null when its first allocation
-// fails.
+// The new string a routine gives, once it has given null with its first allocation failed.
 template <typename Allocating>
 auto Checked(Allocating allocating) {
   port::FailAllocationAfter(1);
@@ -63,85 +228,92 @@ auto Checked(Allocating allocating) {
   return allocating();
 }
 
-std::u16string WideOf(const Words& units) {
-  std::u16string wide;
-  for (const std::string& unit : units) {
-    if (unit != "<>") wide += static_cast<char16_t>(std::stoul(unit, nullptr, 16));
-  }
-  return wide;
+// An argument word: #N an integer, (null) no argument, (none) one without data, else a text.
+std::string NativeArg(const std::string& word) {
+  Value bare{};
+  const ValuePtr made(word[0] == '(' ? nullptr : NewValue());
+  const Value* value = word == "(none)" ? &bare : made.get();
+  if (word[0] == '#') SetIntegerData(made->data, std::stoi(word.substr(1)));
+  if (made && word[0] != '#') SetTextData(made->data, Duplicate(DecodeBytes(word).c_str()));
+  return std::to_string(ArgToInt(value)) + '/' +
+         Shown(Checked([&] { return ArgToText(value); }).get()) + '/' +
+         Units(ArgToWide(value).get());
 }
 
-std::string CopyN(const Exact& source, int32_t n) {
-  const size_t size = n > 0 ? static_cast<size_t>(n) : 0;
-  const std::unique_ptr<char[]> destination(new char[size]);
-  std::fill_n(destination.get(), size, '#');
-  const char* end = keytwine::CopyN(destination.get(), source.get(), n);
-  return std::to_string(end - destination.get()) + ' ' +
-         EncodeBytes(std::string(destination.get(), size));
-}
-
-std::string Compare(const Words& w) {
-  const Exact a(w[0]), b(w[1]);
-  if (w.size() < 3) return std::to_string(CompareNoCase(a.get(), b.get()));
-  const size_t n = std::stoul(w[2]);
-  return std::to_string(CompareN(a.get(), b.get(), n)) + ' ' +
-         std::to_string(CompareNoCaseN(a.get(), b.get(), n));
-}
-
-const std::vector<std::string> kRoutines = {
-    "character-length",  "to-wide",   "to-multibyte", "copy-n",     "compare", "lower",
-    "int-to-text",       "parse-hex", "parse-octal",  "string-end", "bracket", "unescape",
-    "double-backslashes"};
-
-// What a routine answers for the words of one line.
-std::string Answer(const std::string& routine, const Words& w) {
+// What a routine answers for one question word (several arguments are joined by ",").
+std::string Answer(const std::string& routine, const std::string& word) {
+  const Words w = Split(word, ',');
   const Exact text(w[0]);
   char* t = text.get();
+  auto offset = [&](const char* found) {
+    return found != nullptr ? std::to_string(found - t) : "none";
+  };
   if (routine == "character-length") return std::to_string(CharacterLength(t));
   if (routine == "to-wide") return Units(Checked([&] { return ToWide(t); }).get());
   if (routine == "to-multibyte") {
-    const std::u16string wide = t != nullptr ? WideOf(w) : u"";
+    std::u16string wide;
+    for (const std::string& unit : Split(t != nullptr ? word : "", '+'))
+      if (unit != "<>") wide += static_cast<char16_t>(std::stoul(unit, nullptr, 16));
     const char16_t* units = t != nullptr ? wide.c_str() : nullptr;
     return Shown(Checked([&] { return ToMultiByte(units); }).get());
   }
-  if (routine == "copy-n") return CopyN(text, std::stoi(w[1]));
-  if (routine == "compare") return Compare(w);
+  if (routine == "copy-n") {
+    const int32_t n = std::stoi(w[1]);
+    std::string destination(std::max(n, 0), '#');
+    const std::unique_ptr<char[]> exact(new char[destination.size()]);
+    std::copy(destination.begin(), destination.end(), exact.get());
+    const char* end = CopyN(exact.get(), t, n);
+    return std::to_string(end - exact.get()) + ',' + EncodeBytes({exact.get(), destination.size()});
+  }
+  if (routine == "compare" && w.size() < 3)
+    return std::to_string(CompareNoCase(t, Exact(w[1]).get()));
+  if (routine == "compare") {
+    const Exact other(w[1]);
+    const size_t n = std::stoul(w[2]);
+    return std::to_string(CompareN(t, other.get(), n)) + '/' +
+           std::to_string(CompareNoCaseN(t, other.get(), n));
+  }
   if (routine == "int-to-text")
     return Shown(Checked([&] { return IntToText(std::stoi(w[0])); }).get());
   if (routine == "parse-hex") return std::to_string(ParseHex(t));
   if (routine == "parse-octal") return std::to_string(ParseOctal(t));
-  if (routine == "string-end") return Offset(FindStringEnd(t), text);
-  if (routine == "bracket") return Offset(FindMatchingBracket(t), text);
+  if (routine == "string-end") return offset(FindStringEnd(t));
+  if (routine == "bracket") return offset(FindMatchingBracket(t));
   if (routine == "double-backslashes")
     return Shown(Checked([&] { return DoubleBackslashes(t); }).get());
-  if (routine == "lower") LowerInPlace(t);
-  if (routine == "unescape" && UnescapeInPlace(t) == 0) return "0";
+  if (routine == "native-arg") return NativeArg(word);
+  if (routine == "unescape") return UnescapeInPlace(t) != 0 ? Shown(t) : "0";
+  if (routine != "lower") ADD_FAILURE() << "no routine " << routine;
+  LowerInPlace(t);
   return Shown(t);
 }
 
-class TextCases : public ::testing::TestWithParam<std::string> {};
+class TextAndPatternCases : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(TextCases, GiveTheirAnswers) {
-  CaseFile file(GetParam());
-  for (const TestCase& testCase : file.Cases()) {
-    const CaseSection* codePage = testCase.Find("codepage");
-    ASSERT_TRUE(port::SetCodePage(codePage ? std::stoul(codePage->argument) : 65001));
-    for (const CaseSection& section : testCase.sections) {
-      if (std::find(kRoutines.begin(), kRoutines.end(), section.name) == kRoutines.end()) continue;
-      file.Expect(testCase, section.name, AnswerLines(section.text, [&](const std::string& line) {
-                    std::istringstream in(line);
-                    Words words;
-                    for (std::string word; in >> word;) words.push_back(word);
-                    return Answer(section.name, words);
-                  }));
+TEST_P(TextAndPatternCases, GiveTheirAnswers) {
+  CheckCaseFile(GetParam(), [this](const TestCase& testCase, const CaseSection& section,
+                                   const std::string& line) {
+    const std::string& kind = section.name;
+    if (kind == "trees" || kind == "automata" || kind == "matches") {
+      return PatternAnswer(kind, line, [&](const std::string& problem) {
+        ADD_FAILURE_AT(GetParam().c_str(), static_cast<int>(testCase.line))
+            << testCase.title << ": " << line << ": " << problem;
+      });
     }
-    port::SetCodePage(65001);
-  }
+    std::string answers;
+    for (const std::string& word : Split(line, ' ')) answers += Answer(kind, word) + ' ';
+    return answers.substr(0, answers.size() - 1);
+  });
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, TextCases,
-                         ::testing::ValuesIn(CaseFile::FilesIn("tests/script/text/cases",
-                                                               ".cases")),
+std::vector<std::string> AllCaseFiles() {
+  std::vector<std::string> files = CaseFile::FilesIn("tests/script/text/cases", ".cases");
+  for (const std::string& file : CaseFile::FilesIn("tests/script/pattern/cases", ".cases"))
+    files.push_back(file);
+  return files;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, TextAndPatternCases, ::testing::ValuesIn(AllCaseFiles()),
                          [](const auto& info) { return CaseFileLabel(info.param); });
 
 }  // namespace
