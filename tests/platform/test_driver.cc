@@ -395,12 +395,16 @@ std::string RunCase(const Case& testCase) {
   const fs::path folder = NewFolder("case"), outputs = NewFolder("output");
   std::wstring arguments = testCase.count("trace") != 0 ? L"sim --echo" : L"check";
   for (const auto& [header, text] : testCase) {
+    if (header.starts_with("command ")) arguments = fs::path(header.substr(8)).wstring();
+  }
+  for (const auto& [header, text] : testCase) {
     if (header.starts_with("file ")) WriteBytes(folder / header.substr(5), Text(testCase, header));
     if (header.starts_with("args ")) arguments += L" " + fs::path(header.substr(5)).wstring();
   }
+  // The files are named relative to the case's folder, where the tool runs, as on Linux.
   for (const auto& [section, name] : {std::pair{"", "Keytwine.ns"}, {"trace", "Keytwine.trace"}}) {
     if (testCase.count(section) != 0 && WriteBytes(folder / name, Text(testCase, section))) {
-      arguments += L" \"" + (folder / name).wstring() + L"\"";
+      arguments += L" " + fs::path(name).wstring();
     }
   }
   SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
