@@ -182,6 +182,11 @@ void Log(const Remapper& r, const char16_t* line) {
 
 // --- Key-down and key-up -------------------------------------------------------------------
 
+void EndHold(HookState& s) {
+  s.holdStart = kHoldIdle;
+  s.holdFired = 0;
+}
+
 Verdict DecideDown(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent& ev) {
   HookState& s = r.state;
   // A modifier's first key-down is only recorded in its flag; an auto-repeat goes on.
@@ -196,16 +201,16 @@ Verdict DecideDown(const Remapper& r, bool portrait, uint32_t kind, const KeyEve
   }
   const MapEntry& e = r.table.At(i);
   if (e.hold != 0) {
+    if (s.holdFired != 0) return Verdict::Swallow;
     if (s.holdStart == kHoldIdle) {
       s.holdStart = ev.time;
       return Verdict::Swallow;
     }
-    if (s.holdStart == kHoldFired) return Verdict::Swallow;
     if (ev.time - s.holdStart < r.settings.holdDuration.load(std::memory_order_relaxed)) {
       return Verdict::Swallow;
     }
     Log(r, u"HOLD: YES");
-    s.holdStart = kHoldFired;
+    s.holdFired = 1;
   }
   if (e.type == Swap) {
     Log(r, u"Swap()");
@@ -225,7 +230,7 @@ void ReleaseBeforeHold(const Remapper& r, uint32_t holdIndex, const KeyEvent& ev
   const uint32_t j = FindTapEntry(r, holdIndex, ev);
   if (j == kNoEntry) {
     ReplayTap(r, ev.vkCode);
-    s.holdStart = kHoldIdle;
+    EndHold(s);
     s.launchPosted = 0;
     return;
   }
@@ -234,13 +239,13 @@ void ReleaseBeforeHold(const Remapper& r, uint32_t holdIndex, const KeyEvent& ev
     Log(r, u"Swap()");
     SwapPress(r, f);
     SwapRelease(r, f);
-    s.holdStart = kHoldIdle;
+    EndHold(s);
     return;
   }
   Log(r, u"Exec(), 2");
   LaunchOnce(r, j);
   s.launchPosted = 0;
-  s.holdStart = kHoldIdle;
+  EndHold(s);
 }
 
 // A tap entry of a modifier key acts only when the key was pressed and released on its own.
@@ -273,7 +278,7 @@ Verdict DecideUp(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent
   if (s.comboPending == 1 && IsModifierKey(ev.vkCode) && FindComboEntry(r)) {
     Log(r, u"WM_KEYUP has canceled");
     s.comboPending = 0;
-    s.holdStart = kHoldIdle;
+    EndHold(s);
     return Verdict::Swallow;
   }
   const uint32_t i = FindMatch(r, portrait, ev);
@@ -281,8 +286,8 @@ Verdict DecideUp(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent
   const MapEntry& e = r.table.At(i);
   if (HasModifierCondition(e.modifier)) s.comboPending = 1;
   if (e.hold != 0) {
-    if (s.holdStart == kHoldFired) {
-      s.holdStart = kHoldIdle;
+    if (s.holdFired != 0) {
+      EndHold(s);
       s.launchPosted = 0;
     } else {
       ReleaseBeforeHold(r, i, ev);
@@ -294,7 +299,7 @@ Verdict DecideUp(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent
   } else {
     ReleaseTap(r, i);
   }
-  s.holdStart = kHoldIdle;
+  EndHold(s);
   s.launchPosted = 0;
   return Verdict::Swallow;
 }

@@ -37,15 +37,15 @@ struct LastEventRecord {
   uint32_t messageKind;
 };
 
-// holdStart values besides the time stamp of the key-down that started a hold.
+// The holdStart of no hold under way. A key-down at time stamp 0 therefore starts no hold.
 inline constexpr uint32_t kHoldIdle = 0;
-inline constexpr uint32_t kHoldFired = 0xFFFFFFFF;
 
 // What the hook keeps between events. All zero at start; only the decisions change it.
 struct HookState {
   uint32_t modifierDown[kModifierCount];  // in the order of kModifierKeys
   LastEventRecord lastEvent;
-  uint32_t holdStart;
+  uint32_t holdStart;  // time stamp of the key-down that started the hold under way
+  uint32_t holdFired;  // 1 once the hold under way has acted
   uint32_t launchPosted;
   uint32_t comboPending;
 };
