@@ -100,20 +100,73 @@ uint32_t FindTapEntry(const Remapper& r, uint32_t from, const KeyEvent& ev) {
   return kNoEntry;
 }
 
+// --- Keys sent down ------------------------------------------------------------------------
+
+void ForgetSentKey(HookState& s, uint32_t vk) {
+  uint32_t kept = 0;
+  for (uint32_t i = 0; i < s.sentDownCount; ++i) {
+    if (s.sentDown[i].vk != vk) s.sentDown[kept++] = s.sentDown[i];
+  }
+  s.sentDownCount = kept;
+}
+
+void PressKey(const Remapper& r, uint8_t vk, uint32_t pressedFor) {
+  r.effects.SendKey(vk, false);
+  HookState& s = r.state;
+  ForgetSentKey(s, vk);
+  s.sentDown[s.sentDownCount++] = {vk, pressedFor};
+}
+
+void ReleaseKey(const Remapper& r, uint8_t vk) {
+  r.effects.SendKey(vk, true);
+  ForgetSentKey(r.state, vk);
+}
+
+// The system releases every modifier it holds, whoever pressed it.
+void ReleaseHeldModifiers(const Remapper& r) {
+  for (const ModifierKey& m : kModifierKeys) ForgetSentKey(r.state, m.vk);
+  r.effects.ReleaseHeldModifiers();
+}
+
+// A key-up ends its key's press. A passed key-up releases the key itself in the system; the keys
+// pressed for it that are still down are released here, the last pressed first. Normally the
+// decision has released them already; not when the key-up matched another entry than the
+// key-downs (a modifier or the orientation changed) or a modifier's tap did not act.
+void EndPress(const Remapper& r, uint32_t vk, Verdict verdict) {
+  HookState& s = r.state;
+  if (verdict == Verdict::Pass) ForgetSentKey(s, vk);
+  for (uint32_t i = s.sentDownCount; i-- > 0;) {
+    const SentKey key = s.sentDown[i];
+    if (key.pressedFor != vk) continue;
+    const auto sent = static_cast<uint8_t>(key.vk);
+    if (r.effects.IsKeyDown(sent)) {
+      ReleaseKey(r, sent);
+    } else {
+      ForgetSentKey(s, sent);
+    }
+  }
+}
+
 // --- Key sequences -------------------------------------------------------------------------
 
-void SendFlaggedModifiers(const Remapper& r, bool up) {
+void SendFlaggedModifiers(const Remapper& r, bool up, uint32_t pressedFor) {
   for (size_t i = 0; i < kModifierCount; ++i) {
-    if (r.state.modifierDown[i] != 0) r.effects.SendKey(kModifierKeys[i].vk, up);
+    if (r.state.modifierDown[i] == 0) continue;
+    if (up) {
+      ReleaseKey(r, kModifierKeys[i].vk);
+    } else {
+      PressKey(r, kModifierKeys[i].vk, pressedFor);
+    }
   }
 }
 
 void ReplayKey(const Remapper& r, uint32_t vk, bool withRelease) {
-  r.effects.ReleaseHeldModifiers();
-  SendFlaggedModifiers(r, false);
-  r.effects.SendKey(static_cast<uint8_t>(vk), false);
-  if (withRelease) r.effects.SendKey(static_cast<uint8_t>(vk), true);
-  SendFlaggedModifiers(r, true);
+  const auto key = static_cast<uint8_t>(vk);
+  ReleaseHeldModifiers(r);
+  SendFlaggedModifiers(r, false, vk);
+  PressKey(r, key, vk);
+  if (withRelease) ReleaseKey(r, key);
+  SendFlaggedModifiers(r, true, vk);
 }
 
 void ReplayDown(const Remapper& r, uint32_t vk) {
@@ -123,22 +176,23 @@ void ReplayTap(const Remapper& r, uint32_t vk) {
   ReplayKey(r, vk, true);
 }
 
+// The keys are pressed for the entry's key, which is the event's.
 void SwapPress(const Remapper& r, const MapEntry& e) {
-  r.effects.ReleaseHeldModifiers();
+  ReleaseHeldModifiers(r);
   for (uint8_t key : e.keys) {
-    if (key != 0) r.effects.SendKey(key, false);
+    if (key != 0) PressKey(r, key, e.vkCode);
   }
 }
 
 void SwapRelease(const Remapper& r, const MapEntry& e) {
   for (int k = 3; k >= 0; --k) {
-    if (e.keys[k] != 0) r.effects.SendKey(e.keys[k], true);
+    if (e.keys[k] != 0) ReleaseKey(r, e.keys[k]);
   }
 }
 
 void SwapReleaseHeld(const Remapper& r, const MapEntry& e) {
   for (int k = 3; k >= 0; --k) {
-    if (e.keys[k] != 0 && r.effects.IsKeyDown(e.keys[k])) r.effects.SendKey(e.keys[k], true);
+    if (e.keys[k] != 0 && r.effects.IsKeyDown(e.keys[k])) ReleaseKey(r, e.keys[k]);
   }
 }
 
@@ -313,7 +367,7 @@ Verdict ApplyImePair(const Remapper& r, bool portrait, uint32_t kind, const KeyE
   if (ev.scanCode != kImePairScanCode) return verdict;
   if (ev.vkCode != kImePrefixVk && ev.vkCode != kImeToggleVk) return verdict;
   const uint8_t vk = static_cast<uint8_t>(ev.vkCode);
-  if (IsUp(kind) && r.effects.IsKeyDown(vk)) r.effects.SendKey(vk, true);
+  if (IsUp(kind) && r.effects.IsKeyDown(vk)) ReleaseKey(r, vk);
   const LastEventRecord& last = r.state.lastEvent;
   if (vk == kImeToggleVk && last.vkCode == kImePrefixVk && last.scanCode == kImePairScanCode) {
     r.effects.ToggleIMEMode();
@@ -341,6 +395,7 @@ Verdict DecideKeyEvent(const Remapper& r, uint32_t kind, const KeyEvent& ev) {
     verdict = DecideUp(r, portrait, kind, ev);
   }
   verdict = ApplyImePair(r, portrait, kind, ev, verdict);
+  if (IsUp(kind)) EndPress(r, ev.vkCode, verdict);
 
   Log(r, verdict == Verdict::Swallow ? u"lResult: TRUE" : u"lResult: FALSE");
   Log(r, u"---------");
