@@ -1,5 +1,7 @@
 #include "host/key_decisions.h"
 
+#include <algorithm>
+
 #include "host/log_line.h"
 
 namespace keytwine {
@@ -103,11 +105,9 @@ uint32_t FindTapEntry(const Remapper& r, uint32_t from, const KeyEvent& ev) {
 // --- Keys sent down ------------------------------------------------------------------------
 
 void ForgetSentKey(HookState& s, uint32_t vk) {
-  uint32_t kept = 0;
-  for (uint32_t i = 0; i < s.sentDownCount; ++i) {
-    if (s.sentDown[i].vk != vk) s.sentDown[kept++] = s.sentDown[i];
-  }
-  s.sentDownCount = kept;
+  SentKey* const end = std::remove_if(s.sentDown, s.sentDown + s.sentDownCount,
+                                      [vk](const SentKey& key) { return key.vk == vk; });
+  s.sentDownCount = static_cast<uint32_t>(end - s.sentDown);
 }
 
 void PressKey(const Remapper& r, uint8_t vk, uint32_t pressedFor) {

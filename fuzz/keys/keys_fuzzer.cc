@@ -19,6 +19,7 @@
 // - a call with nCode other than 0 and an injected event pass and change nothing;
 // - launches name Exec entries of the table, at most one per event; the IME toggles only on
 //   F7 (scan 0x11) right after Right Windows (scan 0x11), in landscape, with the toggle on;
+// - every key the decisions hold down is on their list of keys sent down, once;
 // - every key the decisions send down is released by the end: by the decisions themselves, or
 //   by the physical key-up they pass.
 //
@@ -30,6 +31,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -151,6 +153,21 @@ void CheckLaunchesAndToggles(const Sequence& s, const KeyEvent& event, const Las
   if (toggles > (pair ? 1U : 0U)) __builtin_trap();
 }
 
+// The decisions list every key they hold down, each once (their list may also name keys that
+// the system released behind their back).
+void CheckSentKeys(const Sequence& s) {
+  if (s.state.sentDownCount > std::size(s.state.sentDown)) __builtin_trap();
+  bool listed[256] = {};
+  for (uint32_t i = 0; i < s.state.sentDownCount; ++i) {
+    const uint32_t vk = s.state.sentDown[i].vk;
+    if (vk >= 256 || listed[vk]) __builtin_trap();
+    listed[vk] = true;
+  }
+  for (uint32_t vk = 0; vk < 256; ++vk) {
+    if (s.device.sentDown[vk] && !listed[vk]) __builtin_trap();
+  }
+}
+
 // What the system does with an event the hook passes on.
 void AfterDecision(Sequence& s, uint32_t kind, const KeyEvent& event, Verdict verdict) {
   if (event.vkCode >= 256 || verdict != Verdict::Pass) return;
@@ -190,6 +207,7 @@ void Decide(Sequence& s, int32_t nCode, uint32_t kind, const KeyEvent& event) {
     CheckLaunchesAndToggles(s, event, before.lastEvent, togglesBefore);
   }
   AfterDecision(s, kind, event, verdict);
+  CheckSentKeys(s);
   TrackPhysicalKey(s, nCode, kind, event);
 }
 
