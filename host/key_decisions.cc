@@ -1,5 +1,7 @@
 #include "host/key_decisions.h"
 
+#include <algorithm>
+
 #include "host/log_line.h"
 
 namespace keytwine {
@@ -100,20 +102,71 @@ uint32_t FindTapEntry(const Remapper& r, uint32_t from, const KeyEvent& ev) {
   return kNoEntry;
 }
 
+// --- Keys sent down ------------------------------------------------------------------------
+
+void ForgetSentKey(HookState& s, uint32_t vk) {
+  SentKey* const end = std::remove_if(s.sentDown, s.sentDown + s.sentDownCount,
+                                      [vk](const SentKey& key) { return key.vk == vk; });
+  s.sentDownCount = static_cast<uint32_t>(end - s.sentDown);
+}
+
+void PressKey(const Remapper& r, uint8_t vk, uint32_t pressedFor) {
+  r.effects.SendKey(vk, false);
+  HookState& s = r.state;
+  ForgetSentKey(s, vk);
+  s.sentDown[s.sentDownCount++] = {vk, pressedFor};
+}
+
+void ReleaseKey(const Remapper& r, uint8_t vk) {
+  r.effects.SendKey(vk, true);
+  ForgetSentKey(r.state, vk);
+}
+
+// The system releases every modifier it holds, whoever pressed it.
+void ReleaseHeldModifiers(const Remapper& r) {
+  for (const ModifierKey& m : kModifierKeys) ForgetSentKey(r.state, m.vk);
+  r.effects.ReleaseHeldModifiers();
+}
+
+// A key-up ends its key's press. A passed key-up releases the key itself in the system; the keys
+// pressed for it that are still down are released here, the last pressed first. Normally the
+// decision has released them already; not when the key-up matched another entry than the
+// key-downs (a modifier or the orientation changed) or a modifier's tap did not act.
+void EndPress(const Remapper& r, uint32_t vk, Verdict verdict) {
+  HookState& s = r.state;
+  if (verdict == Verdict::Pass) ForgetSentKey(s, vk);
+  for (uint32_t i = s.sentDownCount; i-- > 0;) {
+    const SentKey key = s.sentDown[i];
+    if (key.pressedFor != vk) continue;
+    const auto sent = static_cast<uint8_t>(key.vk);
+    if (r.effects.IsKeyDown(sent)) {
+      ReleaseKey(r, sent);
+    } else {
+      ForgetSentKey(s, sent);
+    }
+  }
+}
+
 // --- Key sequences -------------------------------------------------------------------------
 
-void SendFlaggedModifiers(const Remapper& r, bool up) {
+void SendFlaggedModifiers(const Remapper& r, bool up, uint32_t pressedFor) {
   for (size_t i = 0; i < kModifierCount; ++i) {
-    if (r.state.modifierDown[i] != 0) r.effects.SendKey(kModifierKeys[i].vk, up);
+    if (r.state.modifierDown[i] == 0) continue;
+    if (up) {
+      ReleaseKey(r, kModifierKeys[i].vk);
+    } else {
+      PressKey(r, kModifierKeys[i].vk, pressedFor);
+    }
   }
 }
 
 void ReplayKey(const Remapper& r, uint32_t vk, bool withRelease) {
-  r.effects.ReleaseHeldModifiers();
-  SendFlaggedModifiers(r, false);
-  r.effects.SendKey(static_cast<uint8_t>(vk), false);
-  if (withRelease) r.effects.SendKey(static_cast<uint8_t>(vk), true);
-  SendFlaggedModifiers(r, true);
+  const auto key = static_cast<uint8_t>(vk);
+  ReleaseHeldModifiers(r);
+  SendFlaggedModifiers(r, false, vk);
+  PressKey(r, key, vk);
+  if (withRelease) ReleaseKey(r, key);
+  SendFlaggedModifiers(r, true, vk);
 }
 
 void ReplayDown(const Remapper& r, uint32_t vk) {
@@ -123,22 +176,23 @@ void ReplayTap(const Remapper& r, uint32_t vk) {
   ReplayKey(r, vk, true);
 }
 
+// The keys are pressed for the entry's key, which is the event's.
 void SwapPress(const Remapper& r, const MapEntry& e) {
-  r.effects.ReleaseHeldModifiers();
+  ReleaseHeldModifiers(r);
   for (uint8_t key : e.keys) {
-    if (key != 0) r.effects.SendKey(key, false);
+    if (key != 0) PressKey(r, key, e.vkCode);
   }
 }
 
 void SwapRelease(const Remapper& r, const MapEntry& e) {
   for (int k = 3; k >= 0; --k) {
-    if (e.keys[k] != 0) r.effects.SendKey(e.keys[k], true);
+    if (e.keys[k] != 0) ReleaseKey(r, e.keys[k]);
   }
 }
 
 void SwapReleaseHeld(const Remapper& r, const MapEntry& e) {
   for (int k = 3; k >= 0; --k) {
-    if (e.keys[k] != 0 && r.effects.IsKeyDown(e.keys[k])) r.effects.SendKey(e.keys[k], true);
+    if (e.keys[k] != 0 && r.effects.IsKeyDown(e.keys[k])) ReleaseKey(r, e.keys[k]);
   }
 }
 
@@ -182,6 +236,11 @@ void Log(const Remapper& r, const char16_t* line) {
 
 // --- Key-down and key-up -------------------------------------------------------------------
 
+void EndHold(HookState& s) {
+  s.holdStart = kHoldIdle;
+  s.holdFired = 0;
+}
+
 Verdict DecideDown(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent& ev) {
   HookState& s = r.state;
   // A modifier's first key-down is only recorded in its flag; an auto-repeat goes on.
@@ -196,16 +255,16 @@ Verdict DecideDown(const Remapper& r, bool portrait, uint32_t kind, const KeyEve
   }
   const MapEntry& e = r.table.At(i);
   if (e.hold != 0) {
+    if (s.holdFired != 0) return Verdict::Swallow;
     if (s.holdStart == kHoldIdle) {
       s.holdStart = ev.time;
       return Verdict::Swallow;
     }
-    if (s.holdStart == kHoldFired) return Verdict::Swallow;
     if (ev.time - s.holdStart < r.settings.holdDuration.load(std::memory_order_relaxed)) {
       return Verdict::Swallow;
     }
     Log(r, u"HOLD: YES");
-    s.holdStart = kHoldFired;
+    s.holdFired = 1;
   }
   if (e.type == Swap) {
     Log(r, u"Swap()");
@@ -225,7 +284,7 @@ void ReleaseBeforeHold(const Remapper& r, uint32_t holdIndex, const KeyEvent& ev
   const uint32_t j = FindTapEntry(r, holdIndex, ev);
   if (j == kNoEntry) {
     ReplayTap(r, ev.vkCode);
-    s.holdStart = kHoldIdle;
+    EndHold(s);
     s.launchPosted = 0;
     return;
   }
@@ -234,13 +293,13 @@ void ReleaseBeforeHold(const Remapper& r, uint32_t holdIndex, const KeyEvent& ev
     Log(r, u"Swap()");
     SwapPress(r, f);
     SwapRelease(r, f);
-    s.holdStart = kHoldIdle;
+    EndHold(s);
     return;
   }
   Log(r, u"Exec(), 2");
   LaunchOnce(r, j);
   s.launchPosted = 0;
-  s.holdStart = kHoldIdle;
+  EndHold(s);
 }
 
 // A tap entry of a modifier key acts only when the key was pressed and released on its own.
@@ -273,7 +332,7 @@ Verdict DecideUp(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent
   if (s.comboPending == 1 && IsModifierKey(ev.vkCode) && FindComboEntry(r)) {
     Log(r, u"WM_KEYUP has canceled");
     s.comboPending = 0;
-    s.holdStart = kHoldIdle;
+    EndHold(s);
     return Verdict::Swallow;
   }
   const uint32_t i = FindMatch(r, portrait, ev);
@@ -281,8 +340,8 @@ Verdict DecideUp(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent
   const MapEntry& e = r.table.At(i);
   if (HasModifierCondition(e.modifier)) s.comboPending = 1;
   if (e.hold != 0) {
-    if (s.holdStart == kHoldFired) {
-      s.holdStart = kHoldIdle;
+    if (s.holdFired != 0) {
+      EndHold(s);
       s.launchPosted = 0;
     } else {
       ReleaseBeforeHold(r, i, ev);
@@ -294,7 +353,7 @@ Verdict DecideUp(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent
   } else {
     ReleaseTap(r, i);
   }
-  s.holdStart = kHoldIdle;
+  EndHold(s);
   s.launchPosted = 0;
   return Verdict::Swallow;
 }
@@ -308,7 +367,7 @@ Verdict ApplyImePair(const Remapper& r, bool portrait, uint32_t kind, const KeyE
   if (ev.scanCode != kImePairScanCode) return verdict;
   if (ev.vkCode != kImePrefixVk && ev.vkCode != kImeToggleVk) return verdict;
   const uint8_t vk = static_cast<uint8_t>(ev.vkCode);
-  if (IsUp(kind) && r.effects.IsKeyDown(vk)) r.effects.SendKey(vk, true);
+  if (IsUp(kind) && r.effects.IsKeyDown(vk)) ReleaseKey(r, vk);
   const LastEventRecord& last = r.state.lastEvent;
   if (vk == kImeToggleVk && last.vkCode == kImePrefixVk && last.scanCode == kImePairScanCode) {
     r.effects.ToggleIMEMode();
@@ -336,6 +395,7 @@ Verdict DecideKeyEvent(const Remapper& r, uint32_t kind, const KeyEvent& ev) {
     verdict = DecideUp(r, portrait, kind, ev);
   }
   verdict = ApplyImePair(r, portrait, kind, ev, verdict);
+  if (IsUp(kind)) EndPress(r, ev.vkCode, verdict);
 
   Log(r, verdict == Verdict::Swallow ? u"lResult: TRUE" : u"lResult: FALSE");
   Log(r, u"---------");

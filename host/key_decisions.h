@@ -37,17 +37,26 @@ struct LastEventRecord {
   uint32_t messageKind;
 };
 
-// holdStart values besides the time stamp of the key-down that started a hold.
+// The holdStart of no hold under way. A key-down at time stamp 0 therefore starts no hold.
 inline constexpr uint32_t kHoldIdle = 0;
-inline constexpr uint32_t kHoldFired = 0xFFFFFFFF;
+
+// A key that the decisions sent down and have not sent up since, and the physical key it was
+// pressed for. That key's key-up releases it, if nothing else has.
+struct SentKey {
+  uint32_t vk;
+  uint32_t pressedFor;
+};
 
 // What the hook keeps between events. All zero at start; only the decisions change it.
 struct HookState {
   uint32_t modifierDown[kModifierCount];  // in the order of kModifierKeys
   LastEventRecord lastEvent;
-  uint32_t holdStart;
+  uint32_t holdStart;  // time stamp of the key-down that started the hold under way
+  uint32_t holdFired;  // 1 once the hold under way has acted
   uint32_t launchPosted;
   uint32_t comboPending;
+  SentKey sentDown[256];  // in the order they went down, each key at most once
+  uint32_t sentDownCount;
 };
 
 enum class Verdict { Pass, Swallow };

@@ -19,9 +19,9 @@
 // - a call with nCode other than 0 and an injected event pass and change nothing;
 // - launches name Exec entries of the table, at most one per event; the IME toggles only on
 //   F7 (scan 0x11) right after Right Windows (scan 0x11), in landscape, with the toggle on;
+// - every key the decisions hold down is on their list of keys sent down, once;
 // - every key the decisions send down is released by the end: by the decisions themselves, or
-//   by the physical key-up they pass. The only exception is F7 of the IME key pair, whose key-up
-//   the decisions swallow on purpose.
+//   by the physical key-up they pass.
 //
 // Text input (first byte with bit 3): a table text, a NUL byte and a trace text. A table that
 // reads without error must print to a text that reads back to the same table; the trace replay
@@ -31,6 +31,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -114,15 +115,11 @@ bool IsUpKind(uint32_t kind) {
 
 // --- Running a sequence ----------------------------------------------------------------------
 
-// A physical key while it is held. `entry` is the entry that its key-downs matched (-1: none,
-// kNotDecided: no key-down decided yet).
+// A physical key while it is held.
 struct Press {
   bool held;
   uint32_t scan;
-  int32_t entry;
 };
-
-constexpr int32_t kNotDecided = -2;
 
 struct Sequence {
   const MapTable& table;
@@ -131,9 +128,6 @@ struct Sequence {
   Device device;
   uint32_t time = 1000;
   Press presses[256] = {};  // per virtual key
-  // False once a press was matched to different entries at its key-downs and its key-up, which
-  // the decisions do not follow (see CheckReleased).
-  bool steady = true;
 };
 
 void CheckUnchanged(const HookState& before, const Sequence& s, uint32_t effectsBefore) {
@@ -159,66 +153,38 @@ void CheckLaunchesAndToggles(const Sequence& s, const KeyEvent& event, const Las
   if (toggles > (pair ? 1U : 0U)) __builtin_trap();
 }
 
-// What the system does with an event the hook passes on. The key-up of F7 in the IME pair is
-// swallowed on purpose, although an F7 key-down without an entry was sent again before the
-// toggle: that F7 stays down, as the user guide shows, and is not counted.
+// The decisions list every key they hold down, each once (their list may also name keys that
+// the system released behind their back).
+void CheckSentKeys(const Sequence& s) {
+  if (s.state.sentDownCount > std::size(s.state.sentDown)) __builtin_trap();
+  bool listed[256] = {};
+  for (uint32_t i = 0; i < s.state.sentDownCount; ++i) {
+    const uint32_t vk = s.state.sentDown[i].vk;
+    if (vk >= 256 || listed[vk]) __builtin_trap();
+    listed[vk] = true;
+  }
+  for (uint32_t vk = 0; vk < 256; ++vk) {
+    if (s.device.sentDown[vk] && !listed[vk]) __builtin_trap();
+  }
+}
+
+// What the system does with an event the hook passes on.
 void AfterDecision(Sequence& s, uint32_t kind, const KeyEvent& event, Verdict verdict) {
-  if (event.vkCode >= 256) return;
+  if (event.vkCode >= 256 || verdict != Verdict::Pass) return;
   const uint32_t vk = event.vkCode;
-  if (verdict == Verdict::Pass && IsDownKind(kind)) s.device.held[vk] = true;
-  if (verdict == Verdict::Pass && IsUpKind(kind)) {
+  if (IsDownKind(kind)) s.device.held[vk] = true;
+  if (IsUpKind(kind)) {
     s.device.held[vk] = false;
     s.device.sentDown[vk] = false;
   }
-  if (IsUpKind(kind) && vk == 0x76 && ImePairSwallows(s, event)) s.device.sentDown[vk] = false;
-}
-
-bool ConditionHolds(const HookState& flags, int32_t modifier, uint32_t vk) {
-  switch (modifier) {
-    case kCtrl:
-      return flags.ctrlDown != 0;
-    case kShift:
-      return flags.shiftDown != 0;
-    case kCtrlShift:
-      return flags.ctrlDown != 0 && flags.shiftDown != 0;
-    case kLeftWin:
-      return flags.leftWinDown != 0;
-    case kRightWin:
-      return flags.rightWinDown != 0;
-    case kF23:
-      return flags.f23Down != 0;
-    default:
-      return (flags.ctrlDown == 0 || vk == 0x11) && (flags.shiftDown == 0 || vk == 0x10) &&
-             (flags.leftWinDown == 0 || vk == 0x5B) && (flags.rightWinDown == 0 || vk == 0x5C) &&
-             (flags.f23Down == 0 || vk == 0x86);
-  }
-}
-
-// The first entry that matches the event by the user guide's rule (key and scan code,
-// orientation, modifier condition against the flags after the event), or -1.
-int32_t FirstMatch(const Sequence& s, const KeyEvent& event) {
-  for (uint32_t i = 0; i < s.table.Count(); ++i) {
-    const MapEntry& e = s.table.At(i);
-    if (e.vkCode != event.vkCode || e.scanCode != event.scanCode) continue;
-    if (e.orientation == kPortraitOnly && !s.device.portrait) continue;
-    if (e.orientation == kLandscapeOnly && s.device.portrait) continue;
-    if (ConditionHolds(s.state, e.modifier, event.vkCode)) return static_cast<int32_t>(i);
-  }
-  return -1;
 }
 
 // Presses as the decisions see them: a call with nCode other than 0 is not theirs to decide.
 void TrackPhysicalKey(Sequence& s, int32_t nCode, uint32_t kind, const KeyEvent& event) {
   if (nCode != 0 || event.vkCode >= 256 || event.scanCode == kInjectedScanCode) return;
   Press& press = s.presses[event.vkCode];
-  const bool down = IsDownKind(kind);
-  if (!down && !(IsUpKind(kind) && press.held)) return;
-  if (down && !press.held) press = {true, event.scanCode, kNotDecided};
-  const int32_t entry = FirstMatch(s, event);
-  if (press.entry != kNotDecided && press.entry != entry) s.steady = false;
-  press.entry = entry;
-  press.scan = event.scanCode;
-  if (!down) press.held = false;
+  if (IsDownKind(kind)) press = {true, event.scanCode};
+  if (IsUpKind(kind)) press.held = false;
 }
 
 void Decide(Sequence& s, int32_t nCode, uint32_t kind, const KeyEvent& event) {
@@ -241,6 +207,7 @@ void Decide(Sequence& s, int32_t nCode, uint32_t kind, const KeyEvent& event) {
     CheckLaunchesAndToggles(s, event, before.lastEvent, togglesBefore);
   }
   AfterDecision(s, kind, event, verdict);
+  CheckSentKeys(s);
   TrackPhysicalKey(s, nCode, kind, event);
 }
 
@@ -278,16 +245,12 @@ void RunEvent(Sequence& s, const KeyPool& pool, const uint8_t* bytes) {
 }
 
 // Every key the decisions sent down must be up again once every physical key is released.
-// The decisions match a key-up anew, so a press whose key-up matches another entry than its
-// key-downs (the orientation or a modifier changed in between) can leave the keys of its
-// key-downs held: such sequences are not checked.
 void CheckReleased(Sequence& s) {
   for (uint32_t vk = 0; vk < 256; ++vk) {
     if (!s.presses[vk].held) continue;
     s.time += 10;
     Decide(s, 0, kWmKeyUp, KeyEvent{vk, s.presses[vk].scan, 0x80, s.time, 0});
   }
-  if (!s.steady) return;
   for (const bool down : s.device.sentDown) {
     if (down) __builtin_trap();
   }
