@@ -11,7 +11,7 @@ namespace keytwine {
 namespace {
 
 // Constructed before WinMain runs, so that the hook allocates nothing.
-HookState g_hookState{};
+HookState g_hookState{.sideModifiers = kHookSeesModifierSides ? 1U : 0U};
 Win32KeyEffects g_effects(TheHostSettings());
 
 KeyEvent EventOf(const KBDLLHOOKSTRUCT& info) {
