@@ -21,16 +21,26 @@ bool IsUp(uint32_t kind) {
   return kind == kWmKeyUp || kind == kWmSysKeyUp;
 }
 
-// The place of a tracked modifier key in kModifierKeys, or kModifierCount for any other key.
-size_t ModifierIndex(uint32_t vk) {
+// The modifier that a side code of Ctrl or Shift stands for; any other key stands for itself.
+uint32_t ModifierOfSide(uint32_t vk) {
+  for (const SideKey& key : kSideKeys) {
+    if (key.vk == vk) return key.modifier;
+  }
+  return vk;
+}
+
+// The place of the modifier that vk stands for in kModifierKeys, or kModifierCount for a key
+// that is no modifier.
+size_t ModifierIndex(const HookState& s, uint32_t vk) {
+  if (s.sideModifiers != 0) vk = ModifierOfSide(vk);
   size_t i = 0;
   while (i < kModifierCount && kModifierKeys[i].vk != vk) ++i;
   return i;
 }
 
 // Only for the tracked modifier keys.
-bool Held(const HookState& state, uint8_t vk) {
-  return state.modifierDown[ModifierIndex(vk)] != 0;
+bool Held(const HookState& s, uint8_t vk) {
+  return s.modifierDown[ModifierIndex(s, vk)] != 0;
 }
 
 bool HasModifierCondition(int32_t modifier) {
@@ -51,12 +61,14 @@ bool ModifierConditionHolds(const HookState& s, int32_t condition, uint32_t vk) 
       return Held(s, kVkRightWindows);
     case kF23:
       return Held(s, kVkF23);
-    default:
+    default: {
       // No modifier may be held, except the event's own key when it is a modifier.
+      const size_t own = ModifierIndex(s, vk);
       for (size_t i = 0; i < kModifierCount; ++i) {
-        if (s.modifierDown[i] != 0 && kModifierKeys[i].vk != vk) return false;
+        if (s.modifierDown[i] != 0 && i != own) return false;
       }
       return true;
+    }
   }
 }
 
@@ -122,8 +134,18 @@ void ReleaseKey(const Remapper& r, uint8_t vk) {
   ForgetSentKey(r.state, vk);
 }
 
+// The effects release the five modifier codes only; where the system holds Ctrl and Shift by side,
+// those codes are released first, so that neither side stays held.
+void ReleaseHeldSideKeys(const Remapper& r) {
+  for (const SideKey& key : kSideKeys) {
+    if (r.effects.IsKeyDown(key.vk)) r.effects.SendKey(key.vk, true);
+    ForgetSentKey(r.state, key.vk);
+  }
+}
+
 // The system releases every modifier it holds, whoever pressed it.
 void ReleaseHeldModifiers(const Remapper& r) {
+  if (r.state.sideModifiers != 0) ReleaseHeldSideKeys(r);
   for (const ModifierKey& m : kModifierKeys) ForgetSentKey(r.state, m.vk);
   r.effects.ReleaseHeldModifiers();
 }
@@ -149,13 +171,16 @@ void EndPress(const Remapper& r, uint32_t vk, Verdict verdict) {
 
 // --- Key sequences -------------------------------------------------------------------------
 
+// Each flagged modifier is sent with the code of the key that holds it: on the desktop the system
+// then knows the side that is really held.
 void SendFlaggedModifiers(const Remapper& r, bool up, uint32_t pressedFor) {
-  for (size_t i = 0; i < kModifierCount; ++i) {
-    if (r.state.modifierDown[i] == 0) continue;
+  for (const uint32_t holder : r.state.modifierDown) {
+    if (holder == 0) continue;
+    const auto vk = static_cast<uint8_t>(holder);
     if (up) {
-      ReleaseKey(r, kModifierKeys[i].vk);
+      ReleaseKey(r, vk);
     } else {
-      PressKey(r, kModifierKeys[i].vk, pressedFor);
+      PressKey(r, vk, pressedFor);
     }
   }
 }
@@ -244,7 +269,7 @@ void EndHold(HookState& s) {
 Verdict DecideDown(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent& ev) {
   HookState& s = r.state;
   // A modifier's first key-down is only recorded in its flag; an auto-repeat goes on.
-  if (IsModifierKey(ev.vkCode) &&
+  if (IsModifierKey(s, ev.vkCode) &&
       !(s.lastEvent.vkCode == ev.vkCode && s.lastEvent.messageKind == kind)) {
     return Verdict::Swallow;
   }
@@ -329,7 +354,7 @@ void ReleaseTap(const Remapper& r, uint32_t i) {
 
 Verdict DecideUp(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent& ev) {
   HookState& s = r.state;
-  if (s.comboPending == 1 && IsModifierKey(ev.vkCode) && FindComboEntry(r)) {
+  if (s.comboPending == 1 && IsModifierKey(s, ev.vkCode) && FindComboEntry(r)) {
     Log(r, u"WM_KEYUP has canceled");
     s.comboPending = 0;
     EndHold(s);
@@ -348,7 +373,7 @@ Verdict DecideUp(const Remapper& r, bool portrait, uint32_t kind, const KeyEvent
     }
     return Verdict::Swallow;
   }
-  if (IsModifierKey(ev.vkCode)) {
+  if (IsModifierKey(s, ev.vkCode)) {
     ReleaseModifierTap(r, i, kind, ev);
   } else {
     ReleaseTap(r, i);
@@ -377,15 +402,16 @@ Verdict ApplyImePair(const Remapper& r, bool portrait, uint32_t kind, const KeyE
 
 }  // namespace
 
-bool IsModifierKey(uint32_t vkCode) {
-  return ModifierIndex(vkCode) < kModifierCount;
+bool IsModifierKey(const HookState& state, uint32_t vkCode) {
+  return ModifierIndex(state, vkCode) < kModifierCount;
 }
 
 Verdict DecideKeyEvent(const Remapper& r, uint32_t kind, const KeyEvent& ev) {
   if (ev.scanCode == kInjectedScanCode) return Verdict::Pass;
   const bool portrait = r.effects.IsPortrait();
-  const size_t modifier = ModifierIndex(ev.vkCode);
-  if (modifier < kModifierCount) r.state.modifierDown[modifier] = IsDown(kind) ? 1 : 0;
+  // Either side's key-up ends its modifier, as on the device, where both sides have one code.
+  const size_t modifier = ModifierIndex(r.state, ev.vkCode);
+  if (modifier < kModifierCount) r.state.modifierDown[modifier] = IsDown(kind) ? ev.vkCode : 0;
   if (Debug(r)) LogEvent(r, kind, ev);
 
   Verdict verdict = Verdict::Pass;

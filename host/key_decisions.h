@@ -47,9 +47,14 @@ struct SentKey {
   uint32_t pressedFor;
 };
 
-// What the hook keeps between events. All zero at start; only the decisions change it.
+// What the hook keeps between events. All zero at start, but for sideModifiers, which the
+// platform sets; only the decisions change the rest.
 struct HookState {
-  uint32_t modifierDown[kModifierCount];  // in the order of kModifierKeys
+  // 1 where the system reports the physical Ctrl and Shift keys by side (kSideKeys), as desktop
+  // Windows does: those codes then act as Ctrl and Shift. The device reports 0x11 and 0x10.
+  uint32_t sideModifiers;
+  // The code of the key that holds each modifier, 0 for none; in the order of kModifierKeys.
+  uint32_t modifierDown[kModifierCount];
   LastEventRecord lastEvent;
   uint32_t holdStart;  // time stamp of the key-down that started the hold under way
   uint32_t holdFired;  // 1 once the hold under way has acted
@@ -77,8 +82,9 @@ Verdict DecideKeyEvent(const Remapper& remapper, uint32_t messageKind, const Key
 Verdict KeyboardHookDecide(const Remapper& remapper, int32_t nCode, uint32_t messageKind,
                            const KeyEvent& event);
 
-// True for the five keys tracked as modifiers: Ctrl, Shift, Left and Right Windows, F23.
-bool IsModifierKey(uint32_t vkCode);
+// True for the five keys tracked as modifiers: Ctrl, Shift, Left and Right Windows, F23; with
+// state.sideModifiers also for the side codes of Ctrl and Shift.
+bool IsModifierKey(const HookState& state, uint32_t vkCode);
 
 }  // namespace keytwine
 

@@ -1,4 +1,5 @@
-// The virtual keys the remapper knows by name, and the five modifier keys it tracks.
+// The virtual keys the remapper knows by name, the five modifier keys it tracks, and the left and
+// right codes that desktop Windows reports for two of them.
 #ifndef KEYTWINE_HOST_VIRTUAL_KEYS_H
 #define KEYTWINE_HOST_VIRTUAL_KEYS_H
 
@@ -26,6 +27,24 @@ inline constexpr ModifierKey kModifierKeys[] = {
     {kVkControl, 0}, {kVkShift, 1}, {kVkLeftWindows, 3}, {kVkRightWindows, 4}, {kVkF23, 2},
 };
 inline constexpr size_t kModifierCount = std::size(kModifierKeys);
+
+inline constexpr uint8_t kVkLeftShift = 0xA0;
+inline constexpr uint8_t kVkRightShift = 0xA1;
+inline constexpr uint8_t kVkLeftControl = 0xA2;
+inline constexpr uint8_t kVkRightControl = 0xA3;
+
+// A key that stands for a tracked modifier where the system reports Ctrl and Shift by side. In
+// the order in which the held ones are released before keys are sent.
+struct SideKey {
+  uint8_t vk;
+  uint8_t modifier;
+};
+inline constexpr SideKey kSideKeys[] = {
+    {kVkLeftControl, kVkControl},
+    {kVkRightControl, kVkControl},
+    {kVkLeftShift, kVkShift},
+    {kVkRightShift, kVkShift},
+};
 
 constexpr std::array<uint8_t, kModifierCount> ModifierReleaseOrder() {
   std::array<uint8_t, kModifierCount> order{};

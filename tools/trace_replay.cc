@@ -101,6 +101,10 @@ bool RunLine(Replay& replay, const std::string& line) {
     device.portrait = command == "portrait";
     return !(words >> word);
   }
+  if (command == "desktop" || command == "device") {
+    replay.state.sideModifiers = command == "desktop" ? 1 : 0;
+    return !(words >> word);
+  }
   if (command == "keystate") {
     uint32_t vk = 0;
     std::string state;

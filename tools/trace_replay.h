@@ -3,6 +3,9 @@
 // comment, numbers in decimal or 0x hex):
 //
 //   portrait | landscape                       orientation from now on
+//   desktop | device                           from now on, Ctrl and Shift come by side (0xA0 to
+//                                              0xA3) as on desktop Windows, or as 0x11 and 0x10
+//                                              (the start); switch before any modifier is held
 //   keystate VK down|up                        what the system reports for VK
 //   ime open|closed [MODE]                     the simulated input method
 //   down|up|sysdown|sysup VK SCAN TIME [FLAGS [EXTRA]]

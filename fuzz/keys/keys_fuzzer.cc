@@ -4,14 +4,15 @@
 //
 // Binary input (first byte without bit 3):
 //   byte 0   bit 0 debug mode, bit 1 IME toggle off, bit 2 portrait at start, bit 4 time stamps
-//            start just before they wrap
+//            start just before they wrap, bit 5 Ctrl and Shift come by side (desktop Windows)
 //   byte 1   hold duration in units of 10 ms
 //   byte 2   number of entries (low 3 bits), then 7 bytes per entry:
 //            [orientation 2 bits | modifier 3 bits | hold 1 bit | type 2 bits] vk scan k1 k2 k3 k4
 //   then 3 bytes per event: [kind 2 bits | flip orientation | nCode 1 | other message kind]
 //            key time-step. A key byte below 0x80 picks a key of the pool (the entries' keys,
-//            the modifiers, the IME pair, a plain key, an injected key); from 0x80 it is the
-//            virtual key (byte - 0x80). Each event comes 10 ms x time-step after the one before.
+//            the modifiers and the side codes of Ctrl and Shift, the IME pair, a plain key, an
+//            injected key); from 0x80 it is the virtual key (byte - 0x80). Each event comes
+//            10 ms x time-step after the one before.
 // After the events every key still held is released.
 //
 // Checked for every sequence:
@@ -213,7 +214,7 @@ void Decide(Sequence& s, int32_t nCode, uint32_t kind, const KeyEvent& event) {
 
 // The key pool that a key byte below 0x80 picks from: the entries' keys first.
 struct KeyPool {
-  PhysicalKey keys[kMaxEntries + 9];
+  PhysicalKey keys[kMaxEntries + 13];
   uint32_t count = 0;
 };
 
@@ -222,6 +223,8 @@ KeyPool MakePool(const MapTable& table) {
       {0x11, 0x1D}, {0x10, 0x2A}, {0x5B, 0x5B},
       {0x5C, 0x5C}, {0x86, 0x6E}, {0x5C, 0x11},
       {0x76, 0x11}, {0x41, 0x1E}, {0x41, kInjectedScanCode},
+      {0xA2, 0x1D}, {0xA3, 0x1D}, {0xA0, 0x2A},
+      {0xA1, 0x36},
   };
   KeyPool pool;
   for (uint32_t i = 0; i < table.Count(); ++i) {
@@ -292,6 +295,7 @@ void RunBinary(const uint8_t* data, size_t size) {
   const std::string tableBefore = TableBytes(table);
 
   Sequence s{.table = table, .settings = settings};
+  s.state.sideModifiers = (data[0] >> 5) & 1;
   s.device.portrait = (data[0] & 4) != 0;
   if ((data[0] & 0x10) != 0) s.time = 0xFFFFFF00;
   const KeyPool pool = MakePool(table);

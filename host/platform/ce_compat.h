@@ -29,6 +29,14 @@ inline const wchar_t* ProgramArguments() {
 #endif
 }
 
+// Whether the low-level keyboard hook gets the physical Ctrl and Shift keys by side (0xA2/0xA3,
+// 0xA0/0xA1), as on desktop Windows, rather than as 0x11 and 0x10, as on the device.
+#ifdef _WIN32_WCE
+inline constexpr bool kHookSeesModifierSides = false;
+#else
+inline constexpr bool kHookSeesModifierSides = true;
+#endif
+
 // The module handle given with the low-level keyboard hook: none on the device; desktop
 // Windows refuses a system-wide hook without one on some versions.
 inline HINSTANCE HookModule() {

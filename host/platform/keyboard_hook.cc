@@ -10,8 +10,14 @@
 namespace keytwine {
 namespace {
 
+constexpr HookState InitialHookState() {
+  HookState state{};
+  state.sideModifiers = kHookSeesModifierSides ? 1 : 0;
+  return state;
+}
+
 // Constructed before WinMain runs, so that the hook allocates nothing.
-HookState g_hookState{};
+HookState g_hookState = InitialHookState();
 Win32KeyEffects g_effects(TheHostSettings());
 
 KeyEvent EventOf(const KBDLLHOOKSTRUCT& info) {

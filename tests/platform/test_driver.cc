@@ -152,7 +152,9 @@ struct Key {
 };
 
 constexpr Key kA{0x41, 0x1E}, kB{0x42, 0x30}, kC{0x43, 0x2E}, kD{0x44, 0x20}, kE{0x45, 0x12};
-constexpr Key kG{0x47, 0x22}, kH{0x48, 0x23}, kCtrl{0x11, 0x1D}, kF13{0x7C, 0x64};
+constexpr Key kG{0x47, 0x22}, kH{0x48, 0x23}, kF13{0x7C, 0x64};
+// Desktop Windows reports the physical Ctrl and Shift keys by side, as left Ctrl and left Shift.
+constexpr Key kLeftCtrl{0xA2, 0x1D}, kLeftShift{0xA0, 0x2A};
 // The IME key pair: Right Windows then F7, both with scan code 0x11.
 constexpr Key kRWin{0x5C, 0x11}, kF7{0x76, 0x11};
 
@@ -262,13 +264,17 @@ void TestProgram() {
       {"hold: C held to 500 ms sends D once",
        {{kC, false, 0}, {kC, false, 300}, {kC, false, 500}, {kC, true, 600}},
        kD},
-      {"Ctrl combination: Ctrl+G sends H, neither Ctrl event gets through",
-       {{kCtrl, false, 0}, {kG, false, 60}, {kG, true, 120}, {kCtrl, true, 180}},
+      {"Ctrl combination: left Ctrl+G sends H, neither Ctrl event gets through",
+       {{kLeftCtrl, false, 0}, {kG, false, 60}, {kG, true, 120}, {kLeftCtrl, true, 180}},
        kH}};
   // The program sends a replacement key's key-down and key-up, injected.
   for (const auto& [name, steps, sent] : kCases) {
     ExpectKeys(name, steps, Event(sent.vk, false) + Event(sent.vk, true));
   }
+  ExpectKeys("held-back Shift: left Shift+B, unmapped, sends B inside left Shift's own code",
+             {{kLeftShift, false, 0}, {kB, false, 60}, {kB, true, 120}, {kLeftShift, true, 180}},
+             Event(kLeftShift.vk, false) + Event(kB.vk, false) + Event(kLeftShift.vk, true) +
+                 Event(kB.vk, true, kB.scan) + Event(kLeftShift.vk, true, kLeftShift.scan));
 
   SeenAfter(0, TapOf(kE));
   // Any process can post a launch request (WM_USER with an entry's index) to the main window.
