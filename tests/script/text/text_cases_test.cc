@@ -1,12 +1,7 @@
-// The cases of tests/script/text/cases and tests/script/pattern/cases. Each section but
-// "codepage" (which sets the code page of its case) holds "QUESTIONS => ANSWERS" lines; '#' lines
-// and blank lines are kept. A byte string is one word: bytes 0x21-0x7E stand for themselves,
-// <82A0> is bytes in hex, <> the empty string, <300*ab> "ab" 300 times.
-//
-// Text routines get every text in a heap block of exactly its size, so that a read past its NUL
-// shows up under AddressSanitizer. Each pattern answer is also checked against the reference
-// matcher, without a capture sink, and with each allocation of compiling and of matching failed
-// in turn.
+// The text and pattern cases: each section but "codepage" holds "QUESTIONS => ANSWERS" lines.
+// Texts go to the routines in heap blocks of exactly their size, so AddressSanitizer sees a read
+// past the NUL. Pattern answers are checked against the reference matcher, without a capture
+// sink, and with each allocation failed in turn.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "script/pattern/pattern.h"
 #include "script/text/native_args.h"
 #include "script/text/text.h"
 #include "tests/script/pattern/reference_matcher.h"
@@ -68,32 +64,6 @@ std::string EncodeBytes(const std::string& bytes) {
     inHex = hex;
   }
   return word.empty() ? "<>" : word + (inHex ? ">" : "");
-}
-
-using Answerer =
-    std::function<std::string(const TestCase&, const CaseSection&, const std::string&)>;
-
-// Checks each answer of a case file against what `answer` gives for its question (the words
-// before " =>"), with the case's code page set.
-void CheckCaseFile(const std::string& path, const Answerer& answer) {
-  CaseFile file(path);
-  for (const TestCase& testCase : file.Cases()) {
-    const CaseSection* codePage = testCase.Find("codepage");
-    ASSERT_TRUE(port::SetCodePage(codePage ? std::stoul(codePage->argument) : 65001));
-    for (const CaseSection& section : testCase.sections) {
-      if (&section == &testCase.sections[0] || section.name == "codepage") continue;
-      std::istringstream lines(section.text);
-      std::string actual;
-      for (std::string line; std::getline(lines, line);) {
-        const std::string question = line.substr(0, line.find(" =>"));
-        const bool kept = line.empty() || line[0] == '#';
-        actual +=
-            kept ? line + '\n' : question + " => " + answer(testCase, section, question) + '\n';
-      }
-      file.Expect(testCase, section.name, actual);
-    }
-  }
-  port::SetCodePage(65001);
 }
 
 std::string Dump(const CompiledPattern* pattern) {
@@ -193,16 +163,12 @@ Words Split(const std::string& text, char separator) {
 }
 
 // A heap copy holding exactly the bytes and the NUL; the word "(null)" gives null.
-struct Exact {
-  explicit Exact(const std::string& word) {
-    if (word == "(null)") return;
-    const std::string bytes = DecodeBytes(word);
-    block.reset(new char[bytes.size() + 1]);
-    std::copy(bytes.c_str(), bytes.c_str() + bytes.size() + 1, block.get());
-  }
-  char* get() const { return block.get(); }
-  std::unique_ptr<char[]> block;
-};
+std::unique_ptr<char[]> Exact(const std::string& word) {
+  const std::string bytes = DecodeBytes(word);
+  std::unique_ptr<char[]> block(word == "(null)" ? nullptr : new char[bytes.size() + 1]);
+  if (block) std::copy_n(bytes.c_str(), bytes.size() + 1, block.get());
+  return block;
+}
 
 std::string Shown(const char* text) {
   return text != nullptr ? EncodeBytes(text) : "(null)";
@@ -243,7 +209,7 @@ std::string NativeArg(const std::string& word) {
 // What a routine answers for one question word (several arguments are joined by ",").
 std::string Answer(const std::string& routine, const std::string& word) {
   const Words w = Split(word, ',');
-  const Exact text(w[0]);
+  const std::unique_ptr<char[]> text = Exact(w[0]);
   char* t = text.get();
   auto offset = [&](const char* found) {
     return found != nullptr ? std::to_string(found - t) : "none";
@@ -258,20 +224,17 @@ std::string Answer(const std::string& routine, const std::string& word) {
     return Shown(Checked([&] { return ToMultiByte(units); }).get());
   }
   if (routine == "copy-n") {
-    const int32_t n = std::stoi(w[1]);
-    std::string destination(std::max(n, 0), '#');
-    const std::unique_ptr<char[]> exact(new char[destination.size()]);
-    std::copy(destination.begin(), destination.end(), exact.get());
-    const char* end = CopyN(exact.get(), t, n);
-    return std::to_string(end - exact.get()) + ',' + EncodeBytes({exact.get(), destination.size()});
+    const size_t size = std::max(std::stoi(w[1]), 0);
+    const std::unique_ptr<char[]> exact(new char[size]);
+    std::fill_n(exact.get(), size, '#');
+    const char* end = CopyN(exact.get(), t, std::stoi(w[1]));
+    return std::to_string(end - exact.get()) + ',' + EncodeBytes({exact.get(), size});
   }
-  if (routine == "compare" && w.size() < 3)
-    return std::to_string(CompareNoCase(t, Exact(w[1]).get()));
   if (routine == "compare") {
-    const Exact other(w[1]);
-    const size_t n = std::stoul(w[2]);
-    return std::to_string(CompareN(t, other.get(), n)) + '/' +
-           std::to_string(CompareNoCaseN(t, other.get(), n));
+    const std::unique_ptr<char[]> o = Exact(w[1]);
+    if (w.size() < 3) return std::to_string(CompareNoCase(t, o.get()));
+    return std::to_string(CompareN(t, o.get(), std::stoul(w[2]))) + '/' +
+           std::to_string(CompareNoCaseN(t, o.get(), std::stoul(w[2])));
   }
   if (routine == "int-to-text")
     return Shown(Checked([&] { return IntToText(std::stoi(w[0])); }).get());
@@ -282,6 +245,12 @@ std::string Answer(const std::string& routine, const std::string& word) {
   if (routine == "double-backslashes")
     return Shown(Checked([&] { return DoubleBackslashes(t); }).get());
   if (routine == "native-arg") return NativeArg(word);
+  if (routine == "kept-escape") {
+    char out[12];
+    std::fill_n(out, 12, 'x');
+    const std::string rest = Shown(ExpandEscape(t, out, false));
+    return rest + '/' + Shown(out);
+  }
   if (routine == "unescape") return UnescapeInPlace(t) != 0 ? Shown(t) : "0";
   if (routine != "lower") ADD_FAILURE() << "no routine " << routine;
   LowerInPlace(t);
@@ -290,20 +259,38 @@ std::string Answer(const std::string& routine, const std::string& word) {
 
 class TextAndPatternCases : public ::testing::TestWithParam<std::string> {};
 
+// Each answer is what the section's routine gives for the words before " =>"; '#' and blank
+// lines are kept.
+std::string Answers(const TestCase& testCase, const std::string& kind, const std::string& line) {
+  if (kind == "trees" || kind == "automata" || kind == "matches") {
+    return PatternAnswer(kind, line, [&](const std::string& problem) {
+      ADD_FAILURE() << testCase.line << ": " << testCase.title << ": " << line << ": " << problem;
+    });
+  }
+  std::string answers;
+  for (const std::string& word : Split(line, ' ')) answers += Answer(kind, word) + ' ';
+  return answers.substr(0, answers.size() - 1);
+}
+
 TEST_P(TextAndPatternCases, GiveTheirAnswers) {
-  CheckCaseFile(GetParam(), [this](const TestCase& testCase, const CaseSection& section,
-                                   const std::string& line) {
-    const std::string& kind = section.name;
-    if (kind == "trees" || kind == "automata" || kind == "matches") {
-      return PatternAnswer(kind, line, [&](const std::string& problem) {
-        ADD_FAILURE_AT(GetParam().c_str(), static_cast<int>(testCase.line))
-            << testCase.title << ": " << line << ": " << problem;
-      });
+  CaseFile file(GetParam());
+  for (const TestCase& testCase : file.Cases()) {
+    const CaseSection* codePage = testCase.Find("codepage");
+    ASSERT_TRUE(port::SetCodePage(codePage ? std::stoul(codePage->argument) : 65001));
+    for (const CaseSection& section : testCase.sections) {
+      if (&section == &testCase.sections[0] || section.name == "codepage") continue;
+      std::istringstream lines(section.text);
+      std::string actual;
+      for (std::string line; std::getline(lines, line);) {
+        const std::string question = line.substr(0, line.find(" =>"));
+        const bool kept = line.empty() || line[0] == '#';
+        actual += kept ? line + '\n'
+                       : question + " => " + Answers(testCase, section.name, question) + '\n';
+      }
+      file.Expect(testCase, section.name, actual);
     }
-    std::string answers;
-    for (const std::string& word : Split(line, ' ')) answers += Answer(kind, word) + ' ';
-    return answers.substr(0, answers.size() - 1);
-  });
+  }
+  port::SetCodePage(65001);
 }
 
 std::vector<std::string> AllCaseFiles() {
