@@ -23,7 +23,7 @@ bool AskedForVersion(const wchar_t* arguments) {
 #ifndef _WIN32_WCE
 // The device has no standard handles; on the desktop they are set when the output was redirected.
 bool WriteToStandardOutput(const char* text) {
-  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   if (output == nullptr || output == INVALID_HANDLE_VALUE) return false;
   const DWORD length = static_cast<DWORD>(std::strlen(text));
   DWORD written = 0;
