@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev)
 if [[ "${1:-}" == "--windows" ]]; then
-  packages+=(g++-mingw-w64-x86-64 wine wine64 xvfb xauth)
+  # Both release zips (64-bit and 32-bit) and the wine suite. Wine runs the 32-bit programs only
+  # with wine32:i386, which needs the i386 architecture (dpkg --add-architecture i386).
+  packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 xvfb xauth)
 fi
 
 missing=()

@@ -9,6 +9,7 @@
 #include "host/configuration.h"
 #include "host/map_table.h"
 #include "host/utf8.h"
+#include "keytwine_version.h"
 #include "script/port/port.h"
 #include "script/text/text.h"
 #include "tools/lint.h"
@@ -51,6 +52,7 @@ constexpr const char* kHelp =
     "                       on a simulated device that starts in landscape with no key held\n"
     "                       and the IME closed. Prints every effect of every hook call.\n"
     "  --help               Shows this text.\n"
+    "  --version            Shows the version.\n"
     "\n"
     "--codepage CP selects the code page of the script text: 65001 (UTF-8, the default) or\n"
     "932 (Shift-JIS). --echo writes each trace line that holds a command first, after '> '.\n"
@@ -206,6 +208,10 @@ int RunCommand(int argc, char** argv) {
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
     std::cout << kHelp;
+    return 0;
+  }
+  if (command == "--version") {
+    std::cout << "keytwine " KEYTWINE_VERSION "\n";
     return 0;
   }
   if (command == "check") return Check(argc, argv);
