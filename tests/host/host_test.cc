@@ -1,5 +1,4 @@
-// The host: key transcripts from cases/ (a table, then what `keytwine replay --echo` prints for
-// the "> " lines of "--- out"), then what no case reaches: refused lines, allocation on the key
+// The key transcripts of cases/, then what no case reaches: refused lines, allocation on the key
 // path, table growth and concurrent appends, the log sink, natives without their arguments.
 #include <gtest/gtest.h>
 
@@ -48,7 +47,7 @@ std::string Transcript(const TestCase& testCase) {
   return out.str();
 }
 
-class Transcripts : public ::testing::TestWithParam<std::string> {};
+struct Transcripts : ::testing::TestWithParam<std::string> {};
 
 TEST_P(Transcripts, ReplayAsExpected) {
   CaseFile file(GetParam());
@@ -126,9 +125,8 @@ TEST(NoAllocation, DecisionPathAllocatesNothingWithDebugOffOrOn) {
     const long before = g_allocations.load();
     for (int round = 0; round < 200; ++round) {
       for (const auto& [kind, vk, scan, times] : kStream) {
-        for (uint32_t n = 0; n < times; ++n, time += 30) {
+        for (uint32_t n = 0; n < times; ++n, time += 30)
           KeyboardHookDecide(r, 0, kind, {vk, scan, 0, time, 0});
-        }
       }
     }
     EXPECT_EQ(g_allocations.load() - before, 0) << "debugMode " << debug;
@@ -158,9 +156,8 @@ TEST(MapTable, GrowsByDoublingCompactsToTheCountAndSurvivesFailedGrowth) {
   g_allowedAllocations = 1;
   step(table.Append(entry));  // grows from the count again
   EXPECT_EQ(seen, (std::vector<uint32_t>{1, 2, 4, 4, 8, 108, 5, 105, 10}));
-  for (uint32_t i = 0; i <= 6; ++i) {
+  for (uint32_t i = 0; i <= 6; ++i)
     EXPECT_EQ(table.Find(i) != nullptr ? table.Find(i)->vkCode : 0u, i < 6 ? i + 1 : 0u);
-  }
 }
 
 TEST(MapTable, ConcurrentAppendsLoseNothingAndKeepEachThreadsOrder) {

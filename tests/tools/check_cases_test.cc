@@ -1,6 +1,5 @@
-// The keytwine binary end to end: the check cases (format at the top of cases/check.cases;
-// "--- command VERB" runs `keytwine VERB` in place of check, as cases/lint.cases does), then
-// what a case cannot say: the other commands, missing files and an unwritable output.
+// The keytwine binary end to end: the cases ("--- command VERB" runs `keytwine VERB` in place of
+// check), then what a case cannot say: the other commands, missing files, an unwritable output.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -46,7 +45,7 @@ fs::path ScratchFolder(const std::string& name) {
   return folder;
 }
 
-class CheckCases : public ::testing::TestWithParam<std::string> {};
+struct CheckCases : ::testing::TestWithParam<std::string> {};
 
 TEST_P(CheckCases, PrintWhatTheyExpect) {
   CaseFile file(GetParam());
@@ -57,8 +56,7 @@ TEST_P(CheckCases, PrintWhatTheyExpect) {
     for (const CaseSection& section : testCase.sections) {
       if (section.name == "file") std::ofstream(folder / section.argument) << section.text;
     }
-    const CaseSection* args = testCase.Find("args");
-    const CaseSection* trace = testCase.Find("trace");
+    const CaseSection *args = testCase.Find("args"), *trace = testCase.Find("trace");
     if (trace != nullptr) std::ofstream(folder / "Keytwine.trace") << trace->text;
     const CaseSection* command = testCase.Find("command");
     const std::string verb = command ? command->argument : trace ? "sim --echo" : "check";
