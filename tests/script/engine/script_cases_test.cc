@@ -108,28 +108,6 @@ std::string FromHex(const std::string& text) {
   return bytes;
 }
 
-// Writes the case's files into a folder of their own: the input as test.ns, each "file NAME"
-// section as NAME (with "@LIBRARY@" standing for the test extension library), each "file-hex
-// NAME" section as the bytes its hex digits spell (a "file-hex test.ns" replaces the input).
-std::filesystem::path WriteFiles(const TestCase& testCase, size_t number) {
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                       ("keytwine-cases-" + std::to_string(getpid())) /
-                                       std::to_string(number);
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
-  for (const CaseSection& section : testCase.sections) {
-    const bool hex = section.name == "file-hex";
-    if (!hex && section.name != "file" && section.name != "input") continue;
-    std::string text = hex ? FromHex(section.text) : section.text;
-    for (size_t at; (at = text.find("@LIBRARY@")) != std::string::npos;) {
-      text.replace(at, 9, KEYTWINE_TEST_LIBRARY);
-    }
-    const std::string name = section.name == "input" ? "test.ns" : section.argument;
-    std::ofstream(folder / name, std::ios::binary) << text;
-  }
-  return folder;
-}
-
 // Runs test.ns in `folder` through a whole engine life cycle; returns what it printed.
 std::string RunScript(const std::filesystem::path& folder, const TestCase& testCase) {
   const CaseSection* codePage = testCase.Find("codepage");
@@ -161,7 +139,23 @@ TEST_P(ScriptCases, PrintWhatTheyExpectAndSurviveEveryAllocationFailure) {
   CaseFile file(GetParam());
   for (size_t i = 0; i < file.Cases().size(); ++i) {
     const TestCase& testCase = file.Cases()[i];
-    const std::filesystem::path folder = WriteFiles(testCase, i);
+    // The case's files in a folder of their own: the input as test.ns, each "file NAME" section
+    // as NAME (with "@LIBRARY@" standing for the test extension library), each "file-hex NAME"
+    // section as the bytes its hex digits spell (a "file-hex test.ns" replaces the input).
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                         ("keytwine-cases-" + std::to_string(getpid())) /
+                                         std::to_string(i);
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    for (const CaseSection& section : testCase.sections) {
+      const bool hex = section.name == "file-hex";
+      if (!hex && section.name != "file" && section.name != "input") continue;
+      std::string text = hex ? FromHex(section.text) : section.text;
+      for (size_t at; (at = text.find("@LIBRARY@")) != std::string::npos;)
+        text.replace(at, 9, KEYTWINE_TEST_LIBRARY);
+      const std::string name = section.name == "input" ? "test.ns" : section.argument;
+      std::ofstream(folder / name, std::ios::binary) << text;
+    }
     const uint64_t before = port::AllocationCount();
     const std::string clean = RunScript(folder, testCase);
     const uint64_t total = port::AllocationCount() - before;
