@@ -108,28 +108,6 @@ std::string FromHex(const std::string& text) {
   return bytes;
 }
 
-// Writes the case's files into a folder of their own: the input as test.ns, each "file NAME"
-// section as NAME (with "@LIBRARY@" standing for the test extension library), each "file-hex
-// NAME" section as the bytes its hex digits spell (a "file-hex test.ns" replaces the input).
-std::filesystem::path WriteFiles(const TestCase& testCase, size_t number) {
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                       ("keytwine-cases-" + std::to_string(getpid())) /
-                                       std::to_string(number);
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
-  for (const CaseSection& section : testCase.sections) {
-    const bool hex = section.name == "file-hex";
-    if (!hex && section.name != "file" && section.name != "input") continue;
-    std::string text = hex ? FromHex(section.text) : section.text;
-    for (size_t at; (at = text.find("@LIBRARY@")) != std::string::npos;) {
-      text.replace(at, 9, KEYTWINE_TEST_LIBRARY);
-    }
-    const std::string name = section.name == "input" ? "test.ns" : section.argument;
-    std::ofstream(folder / name, std::ios::binary) << text;
-  }
-  return folder;
-}
-
 // Runs test.ns in `folder` through a whole engine life cycle; returns what it printed.
 std::string RunScript(const std::filesystem::path& folder, const TestCase& testCase) {
   const CaseSection* codePage = testCase.Find("codepage");
@@ -161,7 +139,23 @@ TEST_P(ScriptCases, PrintWhatTheyExpectAndSurviveEveryAllocationFailure) {
   CaseFile file(GetParam());
   for (size_t i = 0; i < file.Cases().size(); ++i) {
     const TestCase& testCase = file.Cases()[i];
-    const std::filesystem::path folder = WriteFiles(testCase, i);
+    // The case's files in a folder of their own: the input as test.ns, each "file NAME" section
+    // as NAME (with "@LIBRARY@" standing for the test extension library), each "file-hex NAME"
+    // section as the bytes its hex digits spell (a "file-hex test.ns" replaces the input).
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                         ("keytwine-cases-" + std::to_string(getpid())) /
+                                         std::to_string(i);
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    for (const CaseSection& section : testCase.sections) {
+      const bool hex = section.name == "file-hex";
+      if (!hex && section.name != "file" && section.name != "input") continue;
+      std::string text = hex ? FromHex(section.text) : section.text;
+      for (size_t at; (at = text.find("@LIBRARY@")) != std::string::npos;)
+        text.replace(at, 9, KEYTWINE_TEST_LIBRARY);
+      const std::string name = section.name == "input" ? "test.ns" : section.argument;
+      std::ofstream(folder / name, std::ios::binary) << text;
+    }
     const uint64_t before = port::AllocationCount();
     const std::string clean = RunScript(folder, testCase);
     const uint64_t total = port::AllocationCount() - before;
@@ -229,11 +223,21 @@ class EngineTest : public ::testing::Test {
   Script* engine_ = NewEngine(0);
 };
 
-TEST_F(EngineTest, TheStepBudgetAndTheStopFlagEndScriptsWithoutAReport) {
+// The step budget and the stop flag end scripts without a report; thread starts go through the
+// hook, which gives the started thread's number.
+TEST_F(EngineTest, TheStepBudgetTheThreadStartHookAndTheStopFlag) {
   stepsLeft = 1000;
   SetStepHook([] { return stepsLeft-- > 0; });
   EXPECT_TRUE(Run("i = 0; while (1) { i++; } print(i);").empty());
   SetStepHook(nullptr);
+  SetThreadStartHook([](Frame*, SyntaxNode*, const char* name, Value* arguments) -> int32_t {
+    threadStarted = name + (' ' + Show(arguments)) + ' ' + Show(arguments->next);
+    return 42;
+  });
+  EXPECT_EQ(Run(R"(x = "a"; print(&worker(x, 2));)"), "42\n");
+  EXPECT_EQ(threadStarted, "worker a 2");
+  SetThreadStartHook(nullptr);
+  EXPECT_EQ(Run("print(&worker(1));"), "-1\n");
   EXPECT_EQ(Run("function f() { i = 0; while (1) { if (++i == 3) { print(i); stop(); } } }\n"
                 "f(); print(\"not reached\");"),
             "3\n");
@@ -244,9 +248,10 @@ TEST_F(EngineTest, TheStepBudgetAndTheStopFlagEndScriptsWithoutAReport) {
   EXPECT_TRUE(output.empty());
 }
 
-// Mutual recursion reports the bound once and then every level it unwinds through; a direct one,
-// even through string references nested in blocks and loops, only the call that started it.
-TEST_F(EngineTest, RecursionReportsEveryLevelOfTheCallDepth) {
+// Mutual recursion reports the bound once and then every level it unwinds through. An allocation
+// failure is reported at its statement: line 1 allocates x (record, data, name), its stack alias
+// and the literal (record, data); the next allocation is the argument marker of the call on line 2.
+TEST_F(EngineTest, RecursionAndAllocationFailuresAreReportedWhereTheyHappen) {
   const std::string reports = Run("function f() { g(); }\nfunction g() { f(); }\nf();");
   EXPECT_EQ(std::count(reports.begin(), reports.end(), '\n'), kMaxCallDepth + 2);
   EXPECT_EQ(reports.rfind("### Error: Call depth exceeded : s.f:(1) : function f() { g(); }\n"
@@ -255,30 +260,11 @@ TEST_F(EngineTest, RecursionReportsEveryLevelOfTheCallDepth) {
                           0),
             0U);
   EXPECT_EQ(reports.substr(reports.rfind("        at ")), "        at s.s:(3) : f();\n");
-  EXPECT_EQ(Run("function f(n) { while (1) { if (n) { { { x = \"%f(n + 1)%\"; } } } } }\nf(1);"),
-            "### Error: Call depth exceeded : s.f:(1) : function f(n) { while (1) { if (n) { { { x "
-            "= \"%f(n + 1)%\"; } } } } }\n        at s.s:(2) : f(1);\n");
-}
-
-// Line 1 allocates x (record, data, name), its stack alias and the literal (record, data); the
-// next allocation is the argument marker of the call on line 2.
-TEST_F(EngineTest, AnAllocationFailureIsReportedAtTheStatementThatFailed) {
   Script* script = FrameIn("x = 1;\nprint(x);").script;
   port::FailAllocationAfter(3 + 1 + 2 + 1);
   RunAllScripts(script);
   port::FailAllocationAfter(0);
   EXPECT_EQ(output, "### Error: Alloc failed : s.s:(2) : print(x);\n");
-}
-
-TEST_F(EngineTest, ThreadStartsGoThroughTheHook) {
-  SetThreadStartHook([](Frame*, SyntaxNode*, const char* name, Value* arguments) -> int32_t {
-    threadStarted = name + (' ' + Show(arguments)) + ' ' + Show(arguments->next);
-    return 42;
-  });
-  EXPECT_EQ(Run(R"(x = "a"; print(&worker(x, 2));)"), "42\n");
-  EXPECT_EQ(threadStarted, "worker a 2");
-  SetThreadStartHook(nullptr);
-  EXPECT_EQ(Run("print(&worker(1));"), "-1\n");
 }
 
 // A chain of `levels` whole lists, each the only element of the one above.
@@ -293,7 +279,9 @@ Value* NestedLists(int levels) {
 }
 
 // Lists nested past the bound are neither compared nor copied nor shared; only a pattern literal
-// carries a compiled pattern into =~ (a computed text takes its backslashes literally).
+// carries a compiled pattern into =~ (a computed text takes its backslashes literally); long and
+// deeply nested lists are freed without recursion, which would exhaust the stack at these sizes;
+// joining lists past the element limit is reported without copying.
 TEST_F(EngineTest, OperationsOnValuesBuiltPastTheBounds) {
   for (const int levels : {kMaxListDepth, kMaxListDepth + 1}) {
     ValuePtr a(NestedLists(levels));
@@ -322,10 +310,6 @@ TEST_F(EngineTest, OperationsOnValuesBuiltPastTheBounds) {
   ValuePtr compiled(BinaryOperation(nullptr, subject.get(), right.get(), T_MATCH));
   FreePattern(right->pattern);
   EXPECT_EQ(Show(computed.get()) + Show(compiled.get()), "01");
-}
-
-// A recursive release would exhaust the stack long before these sizes.
-TEST_F(EngineTest, LongAndDeeplyNestedListsAreFreedWithoutRecursion) {
   ValueChainPtr chain(NestedLists(200000));
   for (Value* level = chain.get(); level != nullptr; level = level->elements) {
     level->next = NewValue();  // a sibling at every level
@@ -335,6 +319,22 @@ TEST_F(EngineTest, LongAndDeeplyNestedListsAreFreedWithoutRecursion) {
     first->next = chain.release();
     chain.reset(first);
   }
+  // Counting a list reads only its elements' next fields, so the elements of this list overlap,
+  // one pointer apart: element i's next field is the slot that element i + kNext starts at.
+  constexpr size_t kNext = offsetof(Value, next) / sizeof(Value*);
+  const size_t count = static_cast<size_t>(kMaxListElements / 2) + 1;  // twice is one too many
+  std::vector<Value*> slots(count + kNext);
+  for (size_t i = 0; i + 1 < count; ++i) slots[i + kNext] = reinterpret_cast<Value*>(&slots[i + 1]);
+  ValuePtr list(NewValue());
+  list->elements = reinterpret_cast<Value*>(slots.data());
+  list->wholeList = 1;
+  Frame frame = FrameIn("a + a");
+  frame.position = frame.script->source;
+  const uint64_t before = port::AllocationCount();
+  EXPECT_EQ(BinaryOperation(&frame, list.get(), list.get(), T_ADD), nullptr);
+  EXPECT_EQ(port::AllocationCount(), before);
+  list->elements = nullptr;
+  EXPECT_EQ(output, "### Error: List too long : s.f:(1) : a + a\n");
 }
 
 // A report shows the line of its position, or else the position's text; it is cut to its
@@ -366,25 +366,6 @@ TEST_F(EngineTest, ReportsShowTheLineOrTextOfTheirPositionWithinTheirCapacity) {
   InstallNativeTable(natives + 1, 1);  // print only
   ReportError(&frame, "Sentence error", nullptr);
   EXPECT_EQ(output.size(), kReportCapacity - 1);
-}
-
-// Counting a list reads only its elements' next fields, so the elements of this list overlap,
-// one pointer apart: element i's next field is the slot that element i + kNext starts at.
-TEST_F(EngineTest, JoiningListsPastTheElementLimitIsReportedWithoutCopying) {
-  constexpr size_t kNext = offsetof(Value, next) / sizeof(Value*);
-  const size_t count = static_cast<size_t>(kMaxListElements / 2) + 1;  // twice is one too many
-  std::vector<Value*> slots(count + kNext);
-  for (size_t i = 0; i + 1 < count; ++i) slots[i + kNext] = reinterpret_cast<Value*>(&slots[i + 1]);
-  ValuePtr list(NewValue());
-  list->elements = reinterpret_cast<Value*>(slots.data());
-  list->wholeList = 1;
-  Frame frame = FrameIn("a + a");
-  frame.position = frame.script->source;
-  const uint64_t before = port::AllocationCount();
-  EXPECT_EQ(BinaryOperation(&frame, list.get(), list.get(), T_ADD), nullptr);
-  EXPECT_EQ(port::AllocationCount(), before);
-  list->elements = nullptr;
-  EXPECT_EQ(output, "### Error: List too long : s.f:(1) : a + a\n");
 }
 
 // A configuration too large for the memory at hand must report and fail (not crash) wherever
