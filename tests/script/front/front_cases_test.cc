@@ -63,7 +63,7 @@ std::string Expanded(std::string text) {
 // The first report from its message up to the end of `end`, and no report left.
 std::string TakeReport(const char* end) {
   const size_t start = reports.find("### Error: ") + 11;
-  const std::string report = reports.substr(start, reports.find(end, start) - start);
+  std::string report = reports.substr(start, reports.find(end, start) - start);
   reports.clear();
   return report;
 }
@@ -169,7 +169,7 @@ std::string Checked(const std::string& table, const std::string& snippet, const 
     return table == "load" ? RunLoad(snippet, folder) : RunSnippet(table, snippet);
   };
   const uint64_t before = port::AllocationCount();
-  const std::string clean = run();
+  std::string clean = run();
   const uint64_t total = port::AllocationCount() - before;
   for (uint64_t n = 1; sweep && n <= total + 1; ++n) {
     port::FailAllocationAfter(n);
