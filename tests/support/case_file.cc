@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
 namespace keytwine::testing {
 namespace {
 
@@ -147,6 +149,28 @@ std::vector<std::string> CaseFile::FilesIn(const std::string& folder, const std:
 bool CaseFile::Updating() {
   const char* value = std::getenv("KEYTWINE_UPDATE_CASES");
   return value != nullptr && value[0] == '1';
+}
+
+std::filesystem::path ScratchFolder(const std::string& name) {
+  // Removes the process's scratch folder at exit.
+  static const struct Scratch {
+    std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("keytwine-tests-" + std::to_string(getpid()));
+    ~Scratch() {
+      std::error_code ignored;
+      std::filesystem::remove_all(root, ignored);
+    }
+  } scratch;
+  const std::filesystem::path folder = scratch.root / name;
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
 }
 
 std::string CaseFileLabel(const std::string& path) {

@@ -14,6 +14,7 @@
 #ifndef KEYTWINE_TESTS_SUPPORT_CASE_FILE_H
 #define KEYTWINE_TESTS_SUPPORT_CASE_FILE_H
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,13 @@ class CaseFile {
 
 // The file name without its folder and suffix: the name a parameterised test shows.
 std::string CaseFileLabel(const std::string& path);
+
+// An empty folder `name` in this process's scratch folder, which is removed when the process
+// ends.
+std::filesystem::path ScratchFolder(const std::string& name);
+
+// text with every `from` replaced by `to`.
+std::string Replaced(std::string text, const std::string& from, const std::string& to);
 
 }  // namespace keytwine::testing
 

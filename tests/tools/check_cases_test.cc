@@ -37,21 +37,13 @@ ToolRun RunTool(const fs::path& folder, const std::string& args,
   return {output.empty() ? ReadAll(out) : "", ReadAll(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
 }
 
-fs::path ScratchFolder(const std::string& name) {
-  fs::path folder =
-      fs::temp_directory_path() / ("keytwine-check-" + std::to_string(getpid())) / name;
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  return folder;
-}
-
 struct CheckCases : ::testing::TestWithParam<std::string> {};
 
 TEST_P(CheckCases, PrintWhatTheyExpect) {
   CaseFile file(GetParam());
   for (size_t i = 0; i < file.Cases().size(); ++i) {
     const TestCase& testCase = file.Cases()[i];
-    const fs::path folder = ScratchFolder(std::to_string(i));
+    const fs::path folder = ScratchFolder("check-" + std::to_string(i));
     std::ofstream(folder / "Keytwine.ns") << testCase.Input();
     for (const CaseSection& section : testCase.sections) {
       if (section.name == "file") std::ofstream(folder / section.argument) << section.text;
@@ -66,7 +58,6 @@ TEST_P(CheckCases, PrintWhatTheyExpect) {
     file.Expect(testCase, "err", run.err);
     file.Expect(testCase, "status", run.status == 0 ? "" : std::to_string(run.status) + "\n");
   }
-  fs::remove_all(ScratchFolder(""));
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, CheckCases,
@@ -106,7 +97,6 @@ TEST(CommandLine, StatusAndReportOfEachCommand) {
     EXPECT_EQ(full.status, 74) << args;
     EXPECT_EQ(full.err, "keytwine: cannot write standard output\n") << args;
   }
-  fs::remove_all(ScratchFolder(""));
 }
 
 }  // namespace

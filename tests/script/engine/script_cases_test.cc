@@ -19,7 +19,6 @@
 #include <string>
 #include <utility>
 
-#include <unistd.h>
 
 #include "script/front/loader.h"
 #include "script/front/parser.h"
@@ -142,17 +141,12 @@ TEST_P(ScriptCases, PrintWhatTheyExpectAndSurviveEveryAllocationFailure) {
     // The case's files in a folder of their own: the input as test.ns, each "file NAME" section
     // as NAME (with "@LIBRARY@" standing for the test extension library), each "file-hex NAME"
     // section as the bytes its hex digits spell (a "file-hex test.ns" replaces the input).
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                         ("keytwine-cases-" + std::to_string(getpid())) /
-                                         std::to_string(i);
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
+    const std::filesystem::path folder = ScratchFolder("script-" + std::to_string(i));
     for (const CaseSection& section : testCase.sections) {
       const bool hex = section.name == "file-hex";
       if (!hex && section.name != "file" && section.name != "input") continue;
       std::string text = hex ? FromHex(section.text) : section.text;
-      for (size_t at; (at = text.find("@LIBRARY@")) != std::string::npos;)
-        text.replace(at, 9, KEYTWINE_TEST_LIBRARY);
+      text = Replaced(text, "@LIBRARY@", KEYTWINE_TEST_LIBRARY);
       const std::string name = section.name == "input" ? "test.ns" : section.argument;
       std::ofstream(folder / name, std::ios::binary) << text;
     }
@@ -174,7 +168,6 @@ TEST_P(ScriptCases, PrintWhatTheyExpectAndSurviveEveryAllocationFailure) {
         break;
       }
     }
-    std::filesystem::remove_all(folder);
   }
 }
 

@@ -15,7 +15,6 @@
 // snippet runs again failing each allocation in turn ("no-sweep" skips that): it must give the
 // same or report "Alloc failed", and leak nothing (the debug build's leak checker).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -43,12 +42,6 @@ NativeEntry natives[] = {{kErrorNativeName, 0, [](Frame*, Value* first, Value*, 
                             reports += std::string(first->data->text) + "\n";
                             return 0;
                           }}};
-
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
 
 std::string Expanded(std::string text) {
   static const std::regex repeat(R"re(\{(\d+)\*"([^"]*)"\})re");
@@ -193,9 +186,7 @@ TEST_P(FrontCases, GiveWhatTheyExpectAndSurviveEveryAllocationFailure) {
     port::SetCodePage(codePage != nullptr ? std::stoul(codePage->argument) : port::kCodePageUtf8);
     const bool sweep = !CaseFile::Updating() && testCase.Find("no-sweep") == nullptr;
     // The input as test.ns and each "file NAME" section as NAME, in a folder of the case's own.
-    const fs::path folder = fs::temp_directory_path() /
-                            ("keytwine-front-" + std::to_string(getpid())) / std::to_string(i);
-    fs::remove_all(folder);
+    const fs::path folder = ScratchFolder("front-" + std::to_string(i));
     for (const CaseSection& section : testCase.sections) {
       if (section.name != "file" && section.name != "input") continue;
       const fs::path path = folder / (section.name == "input" ? "test.ns" : section.argument);
@@ -221,7 +212,6 @@ TEST_P(FrontCases, GiveWhatTheyExpectAndSurviveEveryAllocationFailure) {
       }
       file.Expect(testCase, section.name, actual);
     }
-    fs::remove_all(folder);
   }
   port::SetCodePage(port::kCodePageUtf8);
   InstallNativeTable(nullptr, 0);
