@@ -161,7 +161,7 @@ std::filesystem::path ScratchFolder(const std::string& name) {
       std::filesystem::remove_all(root, ignored);
     }
   } scratch;
-  const std::filesystem::path folder = scratch.root / name;
+  std::filesystem::path folder = scratch.root / name;
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   return folder;
