@@ -19,7 +19,6 @@
 #include <string>
 #include <utility>
 
-
 #include "script/front/loader.h"
 #include "script/front/parser.h"
 #include "script/front/tokens.h"
@@ -314,7 +313,8 @@ TEST_F(EngineTest, OperationsOnValuesBuiltPastTheBounds) {
   }
   // Counting a list reads only its elements' next fields, so the elements of this list overlap,
   // one pointer apart: element i's next field is the slot that element i + kNext starts at.
-  constexpr size_t kNext = offsetof(Value, next) / sizeof(Value*);  // NOLINT(bugprone-sizeof-expression)
+  constexpr size_t kNext =
+      offsetof(Value, next) / sizeof(Value*);  // NOLINT(bugprone-sizeof-expression)
   const size_t count = static_cast<size_t>(kMaxListElements / 2) + 1;  // twice is one too many
   std::vector<Value*> slots(count + kNext);
   for (size_t i = 0; i + 1 < count; ++i) slots[i + kNext] = reinterpret_cast<Value*>(&slots[i + 1]);
