@@ -9,6 +9,8 @@
 #   scripts/test-windows.sh [build-folder] [check]   (default build folder: build/win-mingw, the
 #                                                     32-bit build beside it with "32" appended;
 #                                                     "check": only the check cases)
+# The check cases (tests/tools/cases) run through keytwine-cli.exe by the Linux driver of those
+# cases, cli_tests of the release preset, which this builds too.
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -66,6 +68,8 @@ cmake --preset mingw -B "$build" -DKEYTWINE_TEST_RELEASE="$unpacked" >/dev/null
 cmake --build "$build" -j2 --target package KeytwineWinTests
 cmake --preset mingw32 -B "$build32" >/dev/null
 cmake --build "$build32" -j2 --target package
+cmake --preset release >/dev/null
+cmake --build --preset release -j2 --target cli_tests
 zip64="$(ls -t "$build"/Keytwine-*-win64.zip | head -n 1)"
 zip32="$(ls -t "$build32"/Keytwine-*-win32.zip | head -n 1)"
 version="$(basename "$zip64" -win64.zip)" version="${version#Keytwine-}"
@@ -130,8 +134,8 @@ wine32=0
 status=0
 timeout --kill-after=10 240 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   wine="$1" wineserver="$2" driver="$3" programs64="$4" programs32="$5" wine32="$6"
-  version="$7" passed="$8" failed="$9"
-  shift 9
+  version="$7" passed="$8" failed="$9" cli_tests="${10}"
+  shift 10
   "$wine" wineboot --init >/dev/null 2>&1 || true
   "$wineserver" -w
   status=0 log="$(mktemp)"
@@ -167,14 +171,28 @@ timeout --kill-after=10 240 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   else
     echo "SKIP the 32-bit programs under wine: this wine runs no 32-bit program (install wine32)"
   fi
-  run hi_IN.UTF-8 "$@"
-  if (($# == 0)) || [[ " $* " == *" check "* ]]; then run ja_JP check; fi
+  [[ " $* " == *" check "* ]] || run hi_IN.UTF-8
+  # LOCALE CODE-PAGE: the check cases of that code page through keytwine-cli.exe.
+  cli_cases() {
+    if LC_ALL="$1" KEYTWINE_TOOL_CODEPAGE="$2" KEYTWINE_TOOL="\"$wine\" \"$programs64/keytwine-cli.exe\"" \
+      "$cli_tests" --gtest_filter="Files/CheckCases.*" > "$log" 2>&1; then
+      echo "PASS the check cases of code page $2 through keytwine-cli.exe"
+      passed=$((passed + 1))
+    else
+      grep -v "^\[ " "$log"
+      echo "FAIL the check cases of code page $2 through keytwine-cli.exe"
+      failed=$((failed + 1)) status=1
+    fi
+  }
+  cli_cases hi_IN.UTF-8 65001
+  cli_cases ja_JP 932
   "$wineserver" -k 2>/dev/null || true
   rm -f "$log"
   echo "$passed passed, $failed failed"
   exit "$status"
 ' _ "$wine_bin" "$wineserver_bin" "$build/tests/platform/KeytwineWinTests.exe" "$programs64" \
-  "$programs32" "$wine32" "$version" "$passed" "$failed" "$@" || status=$?
+  "$programs32" "$wine32" "$version" "$passed" "$failed" "$repo/build/release/tests/tools/cli_tests" \
+  "$@" || status=$?
 if ((status == 124 || status == 137)); then
   echo "the suite did not finish within 240 s" >&2
 fi

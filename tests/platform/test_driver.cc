@@ -1,11 +1,10 @@
 // KeytwineWinTests.exe: end-to-end tests of the Windows program, run under wine with a virtual X
 // server by scripts/test-windows.sh (or on Windows). The program is started from fresh folders
 // with a Keytwine.ns, typed on with real scan codes, and its windows are read: one smoke check
-// per effect, as which key events get which effect is tested on Linux by key transcripts. Then
-// the check cases run through keytwine-cli.exe. The programs are beside the driver.
-//
-//   KeytwineWinTests.exe [check]   with "check", only the check cases
-// Prints one line per check, then "N passed, N failed"; exit status 1 on any failure.
+// per effect, as which key events get which effect is tested on Linux by key transcripts. The
+// programs are beside the driver. (The check cases run through keytwine-cli.exe from
+// scripts/test-windows.sh.) Prints one line per check, then "N passed, N failed"; exit status 1
+// on any failure.
 #include <windows.h>
 
 #include <algorithm>
@@ -13,9 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -82,25 +79,18 @@ HWND FindMainWindow(DWORD processId) {
 // removes its hook, and terminated only when that fails (under wine, a process that ends with a
 // low-level hook installed breaks the hook chain for every hook installed after it).
 struct Program {
-  // Starts `exe` in `folder`; given `outputs`, the process inherits them as its standard output
-  // and error.
-  bool Start(const fs::path& exe, const std::wstring& arguments, const fs::path& folder,
-             const HANDLE* outputs = nullptr) {
-    const bool redirected = outputs != nullptr;
+  // Starts `exe` in `folder`.
+  bool Start(const fs::path& exe, const std::wstring& arguments, const fs::path& folder) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    startup.dwFlags = redirected ? STARTF_USESTDHANDLES : 0;
-    startup.hStdOutput = redirected ? outputs[0] : nullptr;
-    startup.hStdError = redirected ? outputs[1] : nullptr;
     std::wstring commandLine = L"\"" + exe.wstring() + L"\" " + arguments;
-    return CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, redirected,
-                          redirected ? CREATE_NO_WINDOW : 0, nullptr, folder.c_str(), &startup,
-                          &info) != FALSE;
+    return CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.c_str(), &startup, &info) != FALSE;
   }
-  // The exit code once the process ended within the timeout, or -1.
-  int64_t ExitCode(DWORD timeoutMs = 5000) const {
+  // The exit code once the process ended within 5 s, or -1.
+  int64_t ExitCode() const {
     DWORD code = 0;
-    const bool ended = WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    const bool ended = WaitForSingleObject(info.hProcess, 5000) == WAIT_OBJECT_0;
     return ended && GetExitCodeProcess(info.hProcess, &code) ? code : -1;
   }
   ~Program() {
@@ -352,134 +342,19 @@ void TestDebugWindow() {
   Check(instance.program.ExitCode() == 0, "debug mode: minimising ends it, exit code 0", "no");
 }
 
-// --- The check cases -----------------------------------------------------------------------------
-// tests/tools/cases/*.cases (described at the top of those files) run through keytwine-cli.exe:
-// the same configurations must print the same texts as on Linux.
-
-// A case's sections by "NAME ARGUMENT": its title under "===", its input under "".
-using Case = std::map<std::string, std::string>;
-
-// The section's text without the blank lines at its end ("" when there is no such section).
-std::string Text(const Case& testCase, const std::string& name) {
-  std::string text = testCase.count(name) != 0 ? testCase.at(name) : "";
-  while (text.ends_with("\n\n") || text == "\n") text.pop_back();
-  return text;
-}
-
-std::vector<Case> ReadCases(const std::string& text) {
-  std::vector<Case> cases;
-  std::string* section = nullptr;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (line.starts_with("===")) {
-      cases.push_back({{"===", line.erase(0, 4)}});
-      section = &cases.back()[""];
-    } else if (section != nullptr && line.starts_with("---")) {
-      section = &cases.back()[line.erase(0, 4)];
-    } else if (section != nullptr) {
-      *section += line + '\n';
-    }
-  }
-  return cases;
-}
-
-// The tool's output as on Linux: plain line ends, and the case's folder as @DIR@ with '/' for
-// the separators of the path after it.
-std::string Normalised(std::string text, const std::string& folder) {
-  std::erase(text, '\r');
-  for (size_t at = text.find(folder); at != std::string::npos; at = text.find(folder, at)) {
-    text.replace(at, folder.size(), "@DIR@");
-    const size_t end = std::min(text.find_first_of(" \t\n", at + 5), text.size());
-    std::replace(text.begin() + at + 5, text.begin() + end, '\\', '/');
-  }
-  return text;
-}
-
-// Writes the case's files into a folder of its own and runs the tool there as the case says; its
-// outputs go to another folder. Returns what differs from the expected sections.
-std::string RunCase(const Case& testCase) {
-  const fs::path folder = NewFolder("case"), outputs = NewFolder("output");
-  std::wstring arguments = testCase.count("trace") != 0 ? L"sim --echo" : L"check";
-  for (const auto& [header, text] : testCase) {
-    if (header.starts_with("command ")) arguments = fs::path(header.substr(8)).wstring();
-  }
-  for (const auto& [header, text] : testCase) {
-    if (header.starts_with("file ")) WriteBytes(folder / header.substr(5), Text(testCase, header));
-    if (header.starts_with("args ")) arguments += L" " + fs::path(header.substr(5)).wstring();
-  }
-  // The files are named relative to the case's folder, where the tool runs, as on Linux.
-  for (const auto& [section, name] : {std::pair{"", "Keytwine.ns"}, {"trace", "Keytwine.trace"}}) {
-    if (testCase.count(section) != 0 && WriteBytes(folder / name, Text(testCase, section))) {
-      arguments += L" " + fs::path(name).wstring();
-    }
-  }
-  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-  HANDLE files[2];  // open until the tool ended: closed at once, its output got lost under wine
-  for (int i = 0; i < 2; ++i) {
-    files[i] = CreateFileW((outputs / (i == 0 ? "out" : "err")).c_str(), GENERIC_WRITE,
-                           FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
-  }
-  Program tool;
-  const bool started = tool.Start(BuiltPath(KEYTWINE_CLI), arguments, folder, files);
-  const int64_t status = started ? tool.ExitCode(15000) : -1;
-  for (const HANDLE file : files) CloseHandle(file);
-  if (status == -1) return "keytwine-cli.exe did not end within 15 s";
-  const std::string dir = Narrow(folder.wstring());
-  const std::string expected = Text(testCase, "out") + "--- err\n" + Text(testCase, "err") +
-                               "--- status\n" + Text(testCase, "status");
-  const std::string actual = Normalised(ReadBytes(outputs / "out"), dir) + "--- err\n" +
-                             Normalised(ReadBytes(outputs / "err"), dir) + "--- status\n" +
-                             (status == 0 ? "" : std::to_string(status) + "\n");
-  return actual == expected ? "" : "\n--- expected out\n" + expected + "--- actual out\n" + actual;
-}
-
-void TestCheckCases() {
-  const fs::path folder = BuiltPath(KEYTWINE_CHECK_CASES);
-  std::vector<fs::path> files;
-  std::error_code unreadable;
-  for (const auto& entry : fs::directory_iterator(folder, unreadable)) {
-    if (entry.path().extension() == ".cases") files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
-  Check(!files.empty(), "check cases", "no .cases file in " + Narrow(folder.wstring()));
-  int otherCodePage = 0;
-  for (const fs::path& file : files) {
-    for (const Case& testCase : ReadCases(ReadBytes(file))) {
-      const std::string name = Narrow(file.filename().wstring()) + ": " + testCase.at("===");
-      // keytwine-cli.exe reads script text in the system's ANSI code page: a case runs only where
-      // that is the code page it names with --codepage (UTF-8 when it names none).
-      const bool shiftJis = testCase.count("args --codepage 932") != 0;
-      if (testCase.count("linux-only") != 0) {
-        std::printf("SKIP %s: a case for Linux only\n", name.c_str());
-      } else if (GetACP() != (shiftJis ? 932U : 65001U)) {
-        ++otherCodePage;
-      } else {
-        const std::string report = RunCase(testCase);
-        Check(report.empty(), name, report);
-      }
-    }
-  }
-  if (otherCodePage > 0) {
-    std::printf("SKIP %d check cases: their code page is not the system's (%u)\n", otherCodePage,
-                GetACP());
-  }
-}
-
 }  // namespace
 }  // namespace keytwine::wintest
 
-int main(int argc, char** argv) {
+int main() {
   using namespace keytwine::wintest;
   g_scratch =
       fs::temp_directory_path() / ("keytwine-tests-" + std::to_string(GetCurrentProcessId()));
   CreateThread(nullptr, 0, ObserverThread, nullptr, 0, nullptr);
   for (int tries = 0; tries < 100 && g_hook == nullptr; ++tries) Sleep(50);
-  if ((argc < 2 || std::string(argv[1]) != "check") &&
-      Check(g_hook != nullptr, "the driver's keyboard hook is installed", "it is not")) {
+  if (Check(g_hook != nullptr, "the driver's keyboard hook is installed", "it is not")) {
     TestProgram();
     TestDebugWindow();
   }
-  TestCheckCases();
   std::error_code ignored;
   fs::remove_all(g_scratch, ignored);
   std::printf("%d passed, %d failed\n", g_passed, g_failed);

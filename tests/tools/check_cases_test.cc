@@ -1,5 +1,9 @@
 // The keytwine binary end to end: the cases ("--- command VERB" runs `keytwine VERB` in place of
 // check), then what a case cannot say: the other commands, missing files, an unwritable output.
+//
+// scripts/test-windows.sh runs the cases through keytwine-cli.exe under wine: KEYTWINE_TOOL is
+// then the command that runs the tool, and KEYTWINE_TOOL_CODEPAGE the code page in which it
+// reads script text (the system's); a case that names another one with --codepage is skipped.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -31,10 +35,15 @@ ToolRun RunTool(const fs::path& folder, const std::string& args,
                 const std::string& input = "/dev/null", const std::string& output = "") {
   const std::string out = output.empty() ? folder.string() + ".out" : output;
   const std::string err = folder.string() + ".err";
-  const std::string command = "cd '" + folder.string() + "' && '" KEYTWINE_BINARY "' " + args +
+  const char* tool = std::getenv("KEYTWINE_TOOL");
+  const std::string command = "cd '" + folder.string() + "' && " +
+                              (tool != nullptr ? tool : "'" KEYTWINE_BINARY "'") + " " + args +
                               " <'" + input + "' >'" + out + "' 2>'" + err + "'";
   const int raw = std::system(command.c_str());
-  return {output.empty() ? ReadAll(out) : "", ReadAll(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
+  ToolRun run{output.empty() ? ReadAll(out) : "", ReadAll(err),
+              WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
+  if (tool != nullptr) std::erase(run.out, '\r'), std::erase(run.err, '\r');  // Windows line ends
+  return run;
 }
 
 struct CheckCases : ::testing::TestWithParam<std::string> {};
@@ -49,6 +58,9 @@ TEST_P(CheckCases, PrintWhatTheyExpect) {
       if (section.name == "file") std::ofstream(folder / section.argument) << section.text;
     }
     const CaseSection *args = testCase.Find("args"), *trace = testCase.Find("trace");
+    const char* codePage = std::getenv("KEYTWINE_TOOL_CODEPAGE");
+    const bool shiftJis = args != nullptr && args->argument.find("--codepage 932") == 0;
+    if (codePage != nullptr && std::string(codePage) != (shiftJis ? "932" : "65001")) continue;
     if (trace != nullptr) std::ofstream(folder / "Keytwine.trace") << trace->text;
     const CaseSection* command = testCase.Find("command");
     const std::string verb = command ? command->argument : trace ? "sim --echo" : "check";
