@@ -1,0 +1,313 @@
+// The playground page: writes the configuration and the added files into the engine's in-memory
+// folder, runs it as `keytwine check` does, and replays the key events of this session through
+// the table it left, as `keytwine sim --echo` does. engine.js (the WebAssembly build) does the
+// work; this file only shows it.
+"use strict";
+
+const FOLDER = "/work/";
+const CONFIG = FOLDER + "Keytwine.ns";
+const TRACE = FOLDER + "session.trace";
+const $ = (id) => document.getElementById(id);
+
+// The trace of this session: one line a key event or device change, replayed whole each time.
+let traceLines = [];
+let clockOffset = 0;  // keeps the clock after the last time of a loaded trace
+const heldScreenKeys = new Map();
+
+let engine = null;  // the WebAssembly module, once loaded
+createEngine().then((loaded) => {
+  engine = loaded;
+  start();
+});
+
+function start() {
+  engine.FS.mkdir(FOLDER);
+  $("source").value = engine.FS.readFile("/examples/Keytwine.ns", {encoding: "utf8"});
+  wirePage();
+  run();
+  $("status").textContent = "";
+}
+
+const hex = (n) => "0x" + n.toString(16);
+const withName = (code) => (vkName(code) ? `${vkName(code)} (${hex(code)})` : hex(code));
+const output = () => engine.ccall("keytwine_output", "string", [], []);
+const errors = () => engine.ccall("keytwine_errors", "string", [], []);
+
+function run() {
+  engine.FS.writeFile(CONFIG, $("source").value);
+  engine.ccall("keytwine_check", "number", ["string"], [CONFIG]);
+  const text = output();
+  $("check-text").textContent = text;
+  showErrors(errors());
+  showTable(text);
+  replay();
+}
+
+// --- The editor --------------------------------------------------------------------------
+
+function lineHeight() {
+  return parseFloat(getComputedStyle($("source")).lineHeight);
+}
+
+function drawGutter(errorLines) {
+  const count = $("source").value.split("\n").length;
+  const gutter = $("gutter");
+  gutter.replaceChildren();
+  for (let line = 1; line <= count; line++) {
+    const number = document.createElement("div");
+    number.textContent = line;
+    if (errorLines.has(line)) number.className = "error";
+    gutter.append(number);
+  }
+  gutter.scrollTop = $("source").scrollTop;
+}
+
+function markLine(line) {
+  const mark = $("mark");
+  mark.hidden = !line;
+  mark.dataset.line = line || "";
+  mark.style.top = `${(line - 1) * lineHeight() - $("source").scrollTop + 4}px`;
+}
+
+function goToLine(line) {
+  const source = $("source");
+  const lines = source.value.split("\n");
+  const start = lines.slice(0, line - 1).join("\n").length + (line > 1 ? 1 : 0);
+  source.focus();
+  source.setSelectionRange(start, start + lines[line - 1].length);
+  source.scrollTop = Math.max(0, (line - 3) * lineHeight());
+  markLine(line);
+}
+
+// --- Errors, settings and table ----------------------------------------------------------
+
+// A report names the script (the file name up to its first '.') and the line:
+// "### Error: KIND : Keytwine:(LINE) : TEXT".
+function reportLine(report) {
+  const place = / (\S+):\((\d+)\) : /.exec(report);
+  return place && place[1] === "Keytwine" ? Number(place[2]) : 0;
+}
+
+function showErrors(text) {
+  const list = $("errors");
+  list.replaceChildren();
+  const reports = text.split("\n").filter((line) => line !== "");
+  const lines = new Set();
+  for (const report of reports) {
+    const item = document.createElement("li");
+    item.textContent = report;
+    const line = reportLine(report);
+    if (line) {
+      lines.add(line);
+      item.className = "link";
+      item.onclick = () => goToLine(line);
+    }
+    list.append(item);
+  }
+  if (reports.length === 0) list.innerHTML = "<li class=none>none</li>";
+  drawGutter(lines);
+  markLine(lines.size ? Math.min(...lines) : 0);
+}
+
+const ORIENTATIONS = ["any orientation", "portrait only", "landscape only"];
+const MODIFIERS = ["no modifier", "Ctrl", "Shift", "Ctrl+Shift", "Left Windows",
+  "Right Windows", "F23"];
+
+// The fields of a line of check's output: `name=value` and `name="text"`.
+function fields(line) {
+  const result = {};
+  for (const [, name, value] of line.matchAll(/(\w+)=("(?:[^"\\]|\\.)*"|\S+)/g)) {
+    result[name] = value.startsWith('"') ? value.slice(1, -1) : value;
+  }
+  return result;
+}
+
+function showSettings(settings) {
+  const items = [
+    `IME toggle (Right Windows then F7): ${settings.useImeToggle === "1" ? "on" : "off"}`,
+    `a key held for ${settings.holdDuration} ms counts as held`,
+    `debug mode: ${settings.debugMode === "1" ? "on (log lines below)" : "off"}`,
+  ];
+  $("settings").replaceChildren(...items.map((text) => {
+    const item = document.createElement("li");
+    item.textContent = text;
+    return item;
+  }));
+}
+
+function entryRow(index, kind, f) {
+  const when = [ORIENTATIONS[f.orientation] || `orientation ${f.orientation}`,
+    MODIFIERS[f.modifier] || `modifier ${f.modifier}`,
+    f.hold === "1" ? "held" : "at once"].join(", ");
+  const key = `${withName(Number(f.vk))}, scan ${f.scan}`;
+  let does = `type ${kind}`;
+  if (kind === "swap") {
+    const keys = f.keys.split(",").map(Number).filter((k) => k !== 0);
+    does = "sends " + (keys.map(withName).join(" + ") || "nothing");
+  } else if (kind === "exec") {
+    does = `starts ${f.path}` + (f.parameters ? ` ${f.parameters}` : "");
+  }
+  const row = document.createElement("tr");
+  for (const text of [index, when, key, does]) {
+    const cell = document.createElement("td");
+    cell.textContent = text;
+    row.append(cell);
+  }
+  return row;
+}
+
+function showTable(text) {
+  const settings = {};
+  const rows = [];
+  for (const line of text.split("\n")) {
+    const entry = /^(\d+) (\S+) /.exec(line);
+    if (entry) rows.push(entryRow(entry[1], entry[2], fields(line)));
+    else Object.assign(settings, fields(line));
+  }
+  showSettings(settings);
+  $("table").tBodies[0].replaceChildren(...rows);
+}
+
+// --- The device --------------------------------------------------------------------------
+
+function replay() {
+  engine.FS.writeFile(TRACE, traceLines.join("\n") + "\n");
+  engine.ccall("keytwine_replay", "number", ["string", "number"], [TRACE, 1]);
+  const log = $("log");
+  log.replaceChildren();
+  const lines = output().split("\n");
+  lines.pop();  // after the last line end
+  for (const line of lines) {
+    const span = document.createElement("span");
+    span.textContent = line + "\n";
+    span.className = line.startsWith("> ") ? "command" : line.startsWith("log ") ? "debug" : "";
+    log.append(span);
+  }
+  log.scrollTop = log.scrollHeight;
+  $("trace-errors").textContent = errors();
+}
+
+function add(line) {
+  traceLines.push(line);
+  replay();
+}
+
+function now() {
+  return Math.round(performance.now()) + clockOffset;
+}
+
+function keyEvent(kind, key) {
+  add(`${kind} ${hex(key.vk)} ${hex(key.scan)} ${now()}`);
+}
+
+function loadTrace(text) {
+  traceLines = text.split("\n");
+  const times = traceLines.map((line) => /^\s*(?:sys)?(?:down|up)\s+\S+\s+\S+\s+(\S+)/.exec(line))
+    .filter(Boolean).map((m) => Number(m[1]));
+  clockOffset = Math.max(0, ...times) + 1000 - Math.round(performance.now());
+  // The switches show the state the trace leaves.
+  let orientation = "landscape";
+  let ime = "closed";
+  for (const line of traceLines) {
+    orientation = /^\s*(portrait|landscape)\b/.exec(line)?.[1] || orientation;
+    ime = /^\s*ime\s+(open|closed)\b/.exec(line)?.[1] || ime;
+  }
+  document.querySelector(`input[name=orientation][value=${orientation}]`).checked = true;
+  document.querySelector(`input[name=ime][value=${ime}]`).checked = true;
+  replay();
+}
+
+// The browser's key, or one it does not know with its legacy key code and scan code 0.
+function keyOf(event) {
+  const key = KEY_BY_CODE.get(event.code);
+  $("key-note").textContent = key ? `${event.code}: ${withName(key.vk)}, scan ${hex(key.scan)}`
+    : `${event.code || event.key} is not in the key table: key code ${event.keyCode}, scan 0`;
+  return key || {vk: event.keyCode & 0xff, scan: 0};
+}
+
+// Alt held makes a key a system key, as on Windows.
+function onKey(event, down) {
+  event.preventDefault();
+  const kind = (event.altKey ? "sys" : "") + (down ? "down" : "up");
+  keyEvent(kind, keyOf(event));
+}
+
+// On-screen keys; the last two carry the scan code of the example's IME toggle.
+const SCREEN_KEYS = ["F1", "F2", "F3", "ControlLeft", "ShiftLeft", "KeyH", "KeyQ", "KeyC",
+  "ArrowUp", "ArrowDown", "ArrowLeft", "ArrowRight", "Enter"].map((code) => KEY_BY_CODE.get(code))
+  .concat([{name: "Right Windows", vk: 0x5c, scan: 0x11}, {name: "F7", vk: 0x76, scan: 0x11}]);
+
+// A held on-screen key repeats as a held keyboard key does: after 500 ms, every 50 ms.
+function pressScreenKey(key) {
+  keyEvent("down", key);
+  const repeat = () => {
+    keyEvent("down", key);
+    heldScreenKeys.set(key, setTimeout(repeat, 50));
+  };
+  heldScreenKeys.set(key, setTimeout(repeat, 500));
+}
+
+function releaseScreenKey(key) {
+  if (!heldScreenKeys.has(key)) return;
+  clearTimeout(heldScreenKeys.get(key));
+  heldScreenKeys.delete(key);
+  keyEvent("up", key);
+}
+
+function screenKeyButtons() {
+  return SCREEN_KEYS.map((key) => {
+    const button = document.createElement("button");
+    button.textContent = key.name;
+    button.title = `${hex(key.vk)}, scan ${hex(key.scan)}`;
+    button.onpointerdown = () => pressScreenKey(key);
+    button.onpointerup = button.onpointerleave = () => releaseScreenKey(key);
+    return button;
+  });
+}
+
+function addFiles(files) {
+  for (const file of files) {
+    file.arrayBuffer().then((data) => {
+      engine.FS.writeFile(FOLDER + file.name, new Uint8Array(data));
+      const names = engine.FS.readdir(FOLDER).filter((n) => ![".", ".."].includes(n) &&
+        n !== "Keytwine.ns" && n !== "session.trace");
+      $("files").textContent = "Files beside Keytwine.ns: " + names.join(", ");
+    });
+  }
+}
+
+function download() {
+  const link = document.createElement("a");
+  link.href = URL.createObjectURL(new Blob([$("source").value], {type: "text/plain"}));
+  link.download = "Keytwine.ns";
+  link.click();
+  URL.revokeObjectURL(link.href);
+}
+
+function wirePage() {
+  const source = $("source");
+  source.oninput = () => drawGutter(new Set());
+  source.onscroll = () => {
+    $("gutter").scrollTop = source.scrollTop;
+    markLine(Number($("mark").dataset.line));
+  };
+  source.onkeydown = (event) => {
+    if (event.key === "Enter" && event.ctrlKey) run();
+  };
+  $("run").onclick = run;
+  $("download").onclick = download;
+  $("add-files").onchange = (event) => addFiles(event.target.files);
+  $("key-area").onkeydown = (event) => onKey(event, true);
+  $("key-area").onkeyup = (event) => onKey(event, false);
+  $("screen-keys").append(...screenKeyButtons());
+  for (const input of document.querySelectorAll("input[type=radio]")) {
+    input.onchange = () => add(input.name === "ime" ? `ime ${input.value}` : input.value);
+  }
+  $("example-trace").onclick = () => {
+    const text = engine.FS.readFile("/examples/demo.trace", {encoding: "utf8"});
+    $("trace").value = text;
+    loadTrace(text);
+  };
+  $("replay").onclick = () => loadTrace($("trace").value);
+  $("clear").onclick = () => loadTrace("");
+}
