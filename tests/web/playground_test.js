@@ -7,7 +7,7 @@ const fs = require("fs");
 const http = require("http");
 const os = require("os");
 const path = require("path");
-const puppeteer = require("puppeteer-core");
+const {chromium} = require("playwright-core");
 
 const [folder, tool, examples, screenshot] = process.argv.slice(2);
 let passed = 0;
@@ -20,7 +20,8 @@ function check(name, actual, expected) {
   } else {
     failed++;
     const [want, got] = [expected.split("\n"), actual.split("\n")];
-    const line = want.findIndex((text, i) => text !== got[i]);
+    let line = 0;
+    while (want[line] === got[line]) line++;
     console.log(`FAIL ${name}: line ${line + 1} is ${JSON.stringify(got[line])}, ` +
       `not ${JSON.stringify(want[line])}`);
   }
@@ -50,16 +51,15 @@ const items = (page, selector) =>
 async function main() {
   const server = await serve();
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), "keytwine-chromium-"));
-  const browser = await puppeteer.launch({
+  const browser = await chromium.launchPersistentContext(profile, {
     executablePath: "/usr/bin/chromium",
     headless: true,
+    viewport: {width: 1400, height: 1000},
     args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-      "--disable-background-networking", "--disable-component-update", "--disable-sync",
-      `--user-data-dir=${profile}`],
+      "--disable-background-networking", "--disable-component-update", "--disable-sync"],
   });
   try {
     const page = await browser.newPage();
-    await page.setViewport({width: 1400, height: 1000});
     page.on("pageerror", (error) => check("the page raises no error", error.message, ""));
     await page.goto(`http://127.0.0.1:${server.address().port}/`);
     await page.waitForFunction(() => document.getElementById("check-text").textContent !== "");
