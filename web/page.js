@@ -13,35 +13,46 @@ const $ = (id) => document.getElementById(id);
 let traceLines = [];
 let clockOffset = 0;  // keeps the clock after the last time of a loaded trace
 const heldScreenKeys = new Map();
+const addedFiles = new Map();  // name: bytes, written beside Keytwine.ns
 
-let engine = null;  // the WebAssembly module, once loaded
-createEngine().then((loaded) => {
-  engine = loaded;
-  start();
-});
+// The engine of the last run. Each run starts a new one, as the device starts the remapper anew
+// to read a changed configuration: the table of the last run is not kept.
+let engine = null;
+let lastRun = Promise.resolve();
 
-function start() {
-  engine.FS.mkdir(FOLDER);
-  $("source").value = engine.FS.readFile("/examples/Keytwine.ns", {encoding: "utf8"});
+async function start() {
   wirePage();
+  engine = await createEngine();
+  $("source").value = engine.FS.readFile("/examples/Keytwine.ns", {encoding: "utf8"});
   run();
+}
+
+function run() {
+  lastRun = lastRun.then(runOnce);
+  return lastRun;
+}
+
+async function runOnce() {
+  document.body.classList.add("busy");
+  const next = await createEngine();
+  next.FS.mkdir(FOLDER);
+  for (const [name, bytes] of addedFiles) next.FS.writeFile(FOLDER + name, bytes);
+  next.FS.writeFile(CONFIG, $("source").value);
+  next.ccall("keytwine_check", "number", ["string"], [CONFIG]);
+  engine = next;
+  const text = output();
+  $("check-text").textContent = text;
+  showErrors(errors());
+  showTable(text);
+  replay();
   $("status").textContent = "";
+  document.body.classList.remove("busy");
 }
 
 const hex = (n) => "0x" + n.toString(16);
 const withName = (code) => (vkName(code) ? `${vkName(code)} (${hex(code)})` : hex(code));
 const output = () => engine.ccall("keytwine_output", "string", [], []);
 const errors = () => engine.ccall("keytwine_errors", "string", [], []);
-
-function run() {
-  engine.FS.writeFile(CONFIG, $("source").value);
-  engine.ccall("keytwine_check", "number", ["string"], [CONFIG]);
-  const text = output();
-  $("check-text").textContent = text;
-  showErrors(errors());
-  showTable(text);
-  replay();
-}
 
 // --- The editor --------------------------------------------------------------------------
 
@@ -81,19 +92,22 @@ function goToLine(line) {
 
 // --- Errors, settings and table ----------------------------------------------------------
 
-// A report names the script (the file name up to its first '.') and the line:
-// "### Error: KIND : Keytwine:(LINE) : TEXT".
+// A report names the script (the file name up to its first dot) and the line, the function
+// between them at run time: "### Error: WHAT : Keytwine.f:(LINE) : TEXT" or "... Keytwine:(LINE)
+// ..." for a syntax error; the lines after it, "        at ...", name the calls it passed.
 function reportLine(report) {
-  const place = / (\S+):\((\d+)\) : /.exec(report);
-  return place && place[1] === "Keytwine" ? Number(place[2]) : 0;
+  const place = / ([^\s.:]+)(?:\.[^\s:]*)?:\((\d+)\) : /.exec(report);
+  return place && place[1].toLowerCase() === "keytwine" ? Number(place[2]) : 0;
 }
 
 function showErrors(text) {
-  const list = $("errors");
-  list.replaceChildren();
-  const reports = text.split("\n").filter((line) => line !== "");
+  const reports = [];
+  for (const line of text.split("\n").filter((l) => l !== "")) {
+    if (/^\s+at /.test(line) && reports.length) reports[reports.length - 1] += "\n" + line;
+    else reports.push(line);
+  }
   const lines = new Set();
-  for (const report of reports) {
+  const items = reports.map((report) => {
     const item = document.createElement("li");
     item.textContent = report;
     const line = reportLine(report);
@@ -102,9 +116,10 @@ function showErrors(text) {
       item.className = "link";
       item.onclick = () => goToLine(line);
     }
-    list.append(item);
-  }
-  if (reports.length === 0) list.innerHTML = "<li class=none>none</li>";
+    return item;
+  });
+  $("errors").replaceChildren(...items);
+  if (reports.length === 0) $("errors").innerHTML = "<li class=none>none</li>";
   drawGutter(lines);
   markLine(lines.size ? Math.min(...lines) : 0);
 }
@@ -265,15 +280,11 @@ function screenKeyButtons() {
   });
 }
 
-function addFiles(files) {
-  for (const file of files) {
-    file.arrayBuffer().then((data) => {
-      engine.FS.writeFile(FOLDER + file.name, new Uint8Array(data));
-      const names = engine.FS.readdir(FOLDER).filter((n) => ![".", ".."].includes(n) &&
-        n !== "Keytwine.ns" && n !== "session.trace");
-      $("files").textContent = "Files beside Keytwine.ns: " + names.join(", ");
-    });
-  }
+// Added files go beside Keytwine.ns for the next runs; this one starts at once.
+async function addFiles(files) {
+  for (const file of files) addedFiles.set(file.name, new Uint8Array(await file.arrayBuffer()));
+  $("files").textContent = "Files beside Keytwine.ns: " + [...addedFiles.keys()].join(", ");
+  run();
 }
 
 function download() {
@@ -311,3 +322,5 @@ function wirePage() {
   $("replay").onclick = () => loadTrace($("trace").value);
   $("clear").onclick = () => loadTrace("");
 }
+
+start();

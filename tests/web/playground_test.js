@@ -42,6 +42,7 @@ function serve() {
 async function runConfiguration(page, text) {
   await page.$eval("#source", (source, value) => { source.value = value; }, text);
   await page.click("#run");
+  await page.waitForSelector("body:not(.busy)");
 }
 
 const text = (page, selector) => page.$eval(selector, (element) => element.textContent);
@@ -81,8 +82,10 @@ async function main() {
     const brokenFile = path.join(profile, "Keytwine.ns");
     fs.writeFileSync(brokenFile, broken);
     await runConfiguration(page, broken);
+    const checked = spawnSync(tool, ["check", brokenFile], {encoding: "utf8"});
+    check("the table is the broken one's", await text(page, "#check-text"), checked.stdout);
     check("an error report is check's", await items(page, "#errors li"),
-      spawnSync(tool, ["check", brokenFile], {encoding: "utf8"}).stderr.replace(/\n$/, ""));
+      checked.stderr.replace(/\n$/, ""));
     check("its line is marked", await text(page, "#gutter .error"), "3");
     check("the mark is on it", await page.$eval("#mark", (m) => `${m.hidden} ${m.dataset.line}`),
       "false 3");
