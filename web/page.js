@@ -19,6 +19,7 @@ const addedFiles = new Map();  // name: bytes, written beside Keytwine.ns
 // to read a changed configuration: the table of the last run is not kept.
 let engine = null;
 let lastRun = Promise.resolve();
+let pendingRuns = 0;  // the page is busy while there are any
 
 async function start() {
   wirePage();
@@ -28,12 +29,16 @@ async function start() {
 }
 
 function run() {
-  lastRun = lastRun.then(runOnce);
-  return lastRun;
+  pendingRuns++;
+  document.body.classList.add("busy");
+  lastRun = lastRun.then(runOnce)
+    .catch((error) => { $("status").textContent = `The engine failed: ${error}`; })
+    .finally(() => {
+      if (--pendingRuns === 0) document.body.classList.remove("busy");
+    });
 }
 
 async function runOnce() {
-  document.body.classList.add("busy");
   const next = await createEngine();
   next.FS.mkdir(FOLDER);
   for (const [name, bytes] of addedFiles) next.FS.writeFile(FOLDER + name, bytes);
@@ -46,7 +51,6 @@ async function runOnce() {
   showTable(text);
   replay();
   $("status").textContent = "";
-  document.body.classList.remove("busy");
 }
 
 const hex = (n) => "0x" + n.toString(16);
