@@ -132,11 +132,19 @@ const ORIENTATIONS = ["any orientation", "portrait only", "landscape only"];
 const MODIFIERS = ["no modifier", "Ctrl", "Shift", "Ctrl+Shift", "Left Windows",
   "Right Windows", "F23"];
 
-// The fields of a line of check's output: `name=value` and `name="text"`.
+// The fields of a line of check's output: `name=value`, and for an exec entry
+// `path="TEXT" parameters="TEXT"` at the end, unescaped: the path ends at the last
+// `" parameters="`.
 function fields(line) {
   const result = {};
-  for (const [, name, value] of line.matchAll(/(\w+)=("(?:[^"\\]|\\.)*"|\S+)/g)) {
-    result[name] = value.startsWith('"') ? value.slice(1, -1) : value;
+  const pathAt = line.indexOf(' path="');
+  const plain = pathAt < 0 ? line : line.slice(0, pathAt);
+  for (const [, name, value] of plain.matchAll(/(\w+)=(\S+)/g)) result[name] = value;
+  if (pathAt >= 0) {
+    const texts = line.slice(pathAt + ' path="'.length, -1);
+    const cut = texts.lastIndexOf('" parameters="');
+    result.path = texts.slice(0, cut);
+    result.parameters = texts.slice(cut + '" parameters="'.length);
   }
   return result;
 }
