@@ -22,9 +22,9 @@ if ((${#missing[@]} > 0)); then
 fi
 
 echo "== Browser playground in chromium"
-cmake --workflow --preset wasm >/dev/null
+cmake --workflow --preset wasm
 cmake --preset release >/dev/null
-cmake --build --preset release -j2 --target keytwine >/dev/null
+cmake --build --preset release -j2 --target keytwine
 
 # npm ci starts from scratch each time; the copy of the lock file tells that it is not needed.
 if ! cmp -s tests/web/package-lock.json tests/web/node_modules/.installed-lock 2>/dev/null; then
