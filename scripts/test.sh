@@ -35,5 +35,7 @@ if compgen -G "fuzz/*/CMakeLists.txt" >/dev/null; then
   ctest --test-dir build/fuzz -j "$jobs" --output-on-failure
 fi
 
+bash scripts/test-playground.sh
+
 echo "== Windows program under wine"
 bash scripts/test-windows.sh

@@ -1,28 +1,18 @@
 // keytwine: the remapper's command-line tool.
-#include <atomic>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <mutex>
 #include <string>
 
-#include "host/configuration.h"
-#include "host/map_table.h"
-#include "host/utf8.h"
 #include "keytwine_version.h"
 #include "script/port/port.h"
-#include "script/text/text.h"
+#include "tools/commands.h"
 #include "tools/lint.h"
 #include "tools/number_text.h"
-#include "tools/table_text.h"
-#include "tools/trace_replay.h"
 
 namespace keytwine {
 namespace {
 
 constexpr int kUsageStatus = 64;
-constexpr int kCannotLoadStatus = 2;
-constexpr int kErrorsReportedStatus = 1;
 constexpr int kCannotWriteStatus = 74;
 
 constexpr const char* kHelp =
@@ -84,52 +74,6 @@ int Usage(const char* problem) {
   return kUsageStatus;
 }
 
-// Replays the trace file ("-": standard input) through the decisions with table and settings.
-int ReplayFile(const char* tracePath, const MapTable& table, const HostSettings& settings,
-               bool echo) {
-  if (std::strcmp(tracePath, "-") == 0) {
-    return ReplayTrace(std::cin, "-", table, settings, std::cout, std::cerr, echo);
-  }
-  std::ifstream trace(tracePath);
-  if (!trace) {
-    std::cerr << "keytwine: cannot read " << tracePath << "\n";
-    return kCannotLoadStatus;
-  }
-  return ReplayTrace(trace, tracePath, table, settings, std::cout, std::cerr, echo);
-}
-
-// --- check and sim ---------------------------------------------------------------------------
-
-// Texts delivered to error(), possibly from several script threads.
-std::mutex g_errorLock;
-std::atomic<int> g_errorCount{0};
-
-void PrintError(const char16_t* text) {
-  const std::lock_guard<std::mutex> guard(g_errorLock);
-  std::cerr << ToUtf8(text) << "\n" << std::flush;
-  g_errorCount.fetch_add(1);
-}
-
-// Runs the configuration script at path the way the remapper runs Keytwine.ns: its folder is the
-// script's directory and its name the script's file name. False when it could not be loaded.
-// With a record, nothing is printed: the texts given to error() are recorded there.
-bool RunConfigurationFile(const std::string& path, ConfigurationRecord* record = nullptr) {
-#if defined(_WIN32)
-  const size_t slash = path.find_last_of("/\\");
-#else
-  const size_t slash = path.find_last_of('/');
-#endif
-  const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string fileName = slash == std::string::npos ? path : path.substr(slash + 1);
-  const std::u16string wideFile = FromUtf8(fileName);
-  const port::Owned<char> name = ToMultiByte(wideFile.c_str());
-  SetErrorSink(record == nullptr ? &PrintError : nullptr);
-  const int32_t loaded =
-      name != nullptr ? RunConfigurationScript(FromUtf8(directory).c_str(), name.get(), record) : 0;
-  SetErrorSink(nullptr);
-  return loaded != 0;
-}
-
 struct Options {
   bool echo = false;
   int next = 2;  // first operand
@@ -162,9 +106,7 @@ int Check(int argc, char** argv) {
   int status = 0;
   if (!ReadOptions(argc, argv, &options, &status)) return status;
   if (argc - options.next != 1) return Usage("check takes FILE");
-  if (!RunConfigurationFile(argv[options.next])) return kCannotLoadStatus;
-  PrintTable(std::cout, TheHostSettings(), TheMapTable());
-  return g_errorCount.load() == 0 ? 0 : kErrorsReportedStatus;
+  return CheckConfiguration(argv[options.next], {std::cout, std::cerr});
 }
 
 int Lint(int argc, char** argv) {
@@ -180,27 +122,8 @@ int Sim(int argc, char** argv) {
   int status = 0;
   if (!ReadOptions(argc, argv, &options, &status)) return status;
   if (argc - options.next != 2) return Usage("sim takes CONFIG and TRACE");
-  if (!RunConfigurationFile(argv[options.next])) return kCannotLoadStatus;
-  status = ReplayFile(argv[options.next + 1], TheMapTable(), TheHostSettings(), options.echo);
-  return status == 0 && g_errorCount.load() != 0 ? kErrorsReportedStatus : status;
-}
-
-// --- replay ----------------------------------------------------------------------------------
-
-int Replay(const char* tablePath, const char* tracePath, bool echo) {
-  std::ifstream tableFile(tablePath);
-  if (!tableFile) {
-    std::cerr << "keytwine: cannot read " << tablePath << "\n";
-    return kCannotLoadStatus;
-  }
-  MapTable table;
-  HostSettings settings;
-  std::string error;
-  if (!ReadTableText(tableFile, table, settings, error)) {
-    std::cerr << "keytwine: " << tablePath << ":" << error << "\n";
-    return kCannotLoadStatus;
-  }
-  return ReplayFile(tracePath, table, settings, echo);
+  return SimulateTrace(argv[options.next], argv[options.next + 1], options.echo,
+                       {std::cout, std::cerr});
 }
 
 int RunCommand(int argc, char** argv) {
@@ -222,7 +145,8 @@ int RunCommand(int argc, char** argv) {
     int status = 0;
     if (!ReadOptions(argc, argv, &options, &status)) return status;
     if (argc - options.next != 2) return Usage("replay takes TABLE and TRACE");
-    return Replay(argv[options.next], argv[options.next + 1], options.echo);
+    return ReplayTable(argv[options.next], argv[options.next + 1], options.echo,
+                       {std::cout, std::cerr});
   }
   return Usage(("unknown command '" + command + "'").c_str());
 }

@@ -258,6 +258,14 @@ void Lock::Leave() {
 
 namespace {
 
+// The browser build (emscripten) has no threads: every start fails, as when a thread cannot be
+// created.
+#if defined(__EMSCRIPTEN__)
+constexpr bool kCanStartThreads = false;
+#else
+constexpr bool kCanStartThreads = true;
+#endif
+
 std::atomic<uint32_t> nextThreadId{1};
 thread_local uint32_t currentThreadId = 0;
 
@@ -322,7 +330,7 @@ void JoinThreads() {
 }
 
 uint32_t StartThread(ThreadFunction fn, void* argument, uint32_t* idOut) {
-  if (fn == nullptr) return 0;
+  if (fn == nullptr || !kCanStartThreads) return 0;
   auto* record = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
   if (record == nullptr) return 0;
   record->function = fn;
@@ -556,8 +564,16 @@ char16_t PathSeparator() {
 
 // --- Dynamic libraries ---------------------------------------------------------------------
 
+// The browser build loads no library: every load fails as for a missing file. (Its files are
+// the in-memory folder the page fills.)
+#if defined(__EMSCRIPTEN__)
+constexpr bool kCanLoadLibraries = false;
+#else
+constexpr bool kCanLoadLibraries = true;
+#endif
+
 LibraryHandle OpenLibrary(const char16_t* path) {
-  if (path == nullptr) return nullptr;
+  if (path == nullptr || !kCanLoadLibraries) return nullptr;
   Malloced<char> name = PathToUtf8(path, WideLength(path));
   if (name == nullptr || name.get()[0] == 0) return nullptr;
   return dlopen(name.get(), RTLD_NOW | RTLD_LOCAL);
