@@ -26,9 +26,11 @@
 // both reach). Every other state is entered at most once per entry of its single predecessor,
 // so remembering it gains nothing. The memory is one bit per remembered state and text position,
 // in blocks of positions allocated when first touched and freed once the start position has
-// passed them. When a block cannot be had (or would pass kMemoBudgetBytes of live blocks) the
-// search gives up and the match answers -1, like any other failure to get memory; searching on
-// without memory could take exponential time.
+// passed them. The last block holds only the positions up to the end of the text, so a short
+// text clears only the bits it can use; when they fit in kInlineMemoWords the block is on the
+// stack and the match allocates nothing for its memory. When a block cannot be had (or would pass
+// kMemoBudgetBytes of live blocks) the search gives up and the match answers -1, like any other
+// failure to get memory; searching on without memory could take exponential time.
 #include <cstring>
 
 #include "script/pattern/pattern.h"
@@ -47,6 +49,7 @@ constexpr size_t kMemoBlockBits = size_t{1} << 18;
 constexpr size_t kInlineFrames = 128;
 constexpr size_t kInlineStates = 64;
 constexpr size_t kInlineCaptures = 16;
+constexpr size_t kInlineMemoWords = 64;
 
 // The address of this object marks a memo block that was released.
 uint64_t releasedBlock;
@@ -78,10 +81,8 @@ class Search {
     if (stack_ != inlineFrames_) port::Free(stack_);
     if (onPath_ != inlineOnPath_) port::Free(onPath_);
     if (blocks_ != nullptr) {
-      for (size_t i = 0; i < blockCount_; ++i) {
-        if (blocks_[i] != &releasedBlock) port::Free(blocks_[i]);
-      }
-      port::Free(static_cast<void*>(blocks_));
+      for (size_t i = 0; i < blockCount_; ++i) FreeBlock(blocks_[i]);
+      if (blocks_ != inlineBlocks_) port::Free(static_cast<void*>(blocks_));
     }
   }
 
@@ -175,10 +176,23 @@ class Search {
         ++shift_;
       }
       blockCount_ = (static_cast<size_t>(length_) >> shift_) + 1;
-      const size_t bits = (size_t{1} << shift_) * static_cast<size_t>(memoCount_);
-      blockBytes_ = (bits + 63) / 64 * sizeof(uint64_t);
+      if (blockCount_ == 1) blocks_ = inlineBlocks_;
     }
     return true;
+  }
+
+  // Bytes of a memo block: its positions times the remembered states, the last block ending
+  // at the end of the text (a position there is entered after the last character).
+  size_t BlockBytes(size_t index) const {
+    const size_t blockPositions = size_t{1} << shift_;
+    const size_t positionsLeft = static_cast<size_t>(length_) + 1 - (index << shift_);
+    const size_t positions = positionsLeft < blockPositions ? positionsLeft : blockPositions;
+    const size_t bits = positions * static_cast<size_t>(memoCount_);
+    return (bits + 63) / 64 * sizeof(uint64_t);
+  }
+
+  void FreeBlock(uint64_t* block) const {
+    if (block != &releasedBlock && block != inlineMemo_) port::Free(block);
   }
 
   bool Push(int32_t state, uint32_t position) {
@@ -233,12 +247,19 @@ class Search {
       blocks_ = static_cast<uint64_t**>(port::AllocZero(blockCount_ * sizeof(uint64_t*)));
       if (blocks_ == nullptr) return nullptr;
     }
-    uint64_t*& block = blocks_[position >> shift_];
+    const size_t index = position >> shift_;
+    uint64_t*& block = blocks_[index];
     if (block == nullptr) {
-      if (liveBytes_ + blockBytes_ > kMemoBudgetBytes) return nullptr;
-      block = static_cast<uint64_t*>(port::AllocZero(blockBytes_));
+      const size_t bytes = BlockBytes(index);
+      if (blockCount_ == 1 && bytes <= sizeof inlineMemo_) {
+        std::memset(inlineMemo_, 0, bytes);
+        block = inlineMemo_;
+        return block;
+      }
+      if (liveBytes_ + bytes > kMemoBudgetBytes) return nullptr;
+      block = static_cast<uint64_t*>(port::AllocZero(bytes));
       if (block == nullptr) return nullptr;
-      liveBytes_ += blockBytes_;
+      liveBytes_ += bytes;
     }
     return block;
   }
@@ -271,9 +292,9 @@ class Search {
     const size_t limit = start >> shift_;
     for (; released_ < limit; ++released_) {
       uint64_t*& block = blocks_[released_];
-      if (block != nullptr && block != &releasedBlock) {
+      if (block != nullptr && block != &releasedBlock && block != inlineMemo_) {
         port::Free(block);
-        liveBytes_ -= blockBytes_;
+        liveBytes_ -= BlockBytes(released_);
       }
       block = &releasedBlock;
     }
@@ -297,8 +318,9 @@ class Search {
   uint32_t* onPath_ = inlineOnPath_;
 
   uint64_t** blocks_ = nullptr;
+  uint64_t* inlineBlocks_[1] = {nullptr};
+  uint64_t inlineMemo_[kInlineMemoWords];
   size_t blockCount_ = 0;
-  size_t blockBytes_ = 0;
   size_t liveBytes_ = 0;
   size_t released_ = 0;
   unsigned shift_ = 0;
