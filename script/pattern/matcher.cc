@@ -31,6 +31,7 @@
 // stack and the match allocates nothing for its memory. When a block cannot be had (or would pass
 // kMemoBudgetBytes of live blocks) the search gives up and the match answers -1, like any other
 // failure to get memory; searching on without memory could take exponential time.
+#include <bit>
 #include <cstring>
 
 #include "script/pattern/pattern.h"
@@ -44,7 +45,7 @@ using pattern_internal::ClassContains;
 constexpr uint32_t kNoPosition = 0xFFFFFFFFu;
 constexpr size_t kMaxTextLength = 0x7FFFFFF0u;
 constexpr size_t kMemoBudgetBytes = size_t{64} << 20;
-constexpr size_t kMemoBlockBits = size_t{1} << 18;
+constexpr int kMemoBlockShift = 18;  // a memo block holds about 2^18 bits
 
 constexpr size_t kInlineFrames = 128;
 constexpr size_t kInlineStates = 64;
@@ -71,6 +72,7 @@ class Search {
         length_(length),
         lead_(lead),
         twoByteText_(twoByteText),
+        lineEndAnchored_(pattern->lineEndAnchored != 0),
         memoIndex_(pattern->memoIndex[twoByteText ? 1 : 0]),
         memoCount_(pattern->memoCount[twoByteText ? 1 : 0]) {}
 
@@ -169,12 +171,10 @@ class Search {
     }
     for (size_t i = 0; i < states; ++i) onPath_[i] = kNoPosition;
     if (memoCount_ > 0) {
-      // Positions per block: a power of two with about kMemoBlockBits bits per block.
-      shift_ = 6;
-      while (shift_ < 24 &&
-             (size_t{2} << shift_) * static_cast<size_t>(memoCount_) <= kMemoBlockBits) {
-        ++shift_;
-      }
+      // Positions per block: the power of two (2^6 at least) that gives a block more than half
+      // of 2^kMemoBlockShift bits and no more than that.
+      const int rowWidth = std::bit_width(static_cast<uint32_t>(memoCount_ - 1));
+      shift_ = kMemoBlockShift - rowWidth < 6 ? 6 : kMemoBlockShift - rowWidth;
       blockCount_ = (static_cast<size_t>(length_) >> shift_) + 1;
       if (blockCount_ == 1) blocks_ = inlineBlocks_;
     }
@@ -214,7 +214,7 @@ class Search {
     const unsigned char* at = text_ + *position;
     const unsigned first = at[0];
     if (first == 0) return false;
-    if (pattern_->lineEndAnchored != 0 && (first == '\r' || first == '\n')) return false;
+    if (lineEndAnchored_ && (first == '\r' || first == '\n')) return false;
     const bool twoByte = twoByteText_ && lead_[first] && at[1] != 0;
     const unsigned second = twoByte ? at[1] : 0;
     if (edge.kind == kPatternClass) {
@@ -236,7 +236,7 @@ class Search {
   }
 
   bool Accepts(uint32_t position) const {
-    if (pattern_->lineEndAnchored == 0) return true;
+    if (!lineEndAnchored_) return true;
     const unsigned char c = text_[position];
     return c == 0 || c == '\r' || c == '\n';
   }
@@ -306,6 +306,8 @@ class Search {
   uint32_t length_;
   const bool* lead_;
   bool twoByteText_;
+  // A copy that the stores of the search (32-bit, like the pattern's fields) cannot alias.
+  bool lineEndAnchored_;
   const int32_t* memoIndex_;
   int32_t memoCount_;
 
@@ -323,7 +325,7 @@ class Search {
   size_t blockCount_ = 0;
   size_t liveBytes_ = 0;
   size_t released_ = 0;
-  unsigned shift_ = 0;
+  int shift_ = 0;
 };
 
 void AssignCaptures(const CaptureSink* sink, const CompiledPattern* pattern, const char* text,
@@ -359,7 +361,7 @@ int32_t MatchPattern(const CaptureSink* sink, const CompiledPattern* pattern, co
 
   // Capture positions, one pair per slot.
   const size_t captures = static_cast<size_t>(pattern->captureCount);
-  uint32_t inlinePositions[2 * kInlineCaptures] = {};
+  uint32_t inlinePositions[2 * kInlineCaptures];
   uint32_t* positions = inlinePositions;
   if (captures > kInlineCaptures) {
     positions = static_cast<uint32_t*>(port::Alloc(2 * captures * sizeof(uint32_t)));
@@ -374,18 +376,22 @@ int32_t MatchPattern(const CaptureSink* sink, const CompiledPattern* pattern, co
   if (length > 0 && length <= kMaxTextLength && positions != nullptr) {
     // Lead bytes: only bytes from 0x80 up can be lead bytes in any code page; the table is asked
     // of the port only when the text or a class text has such a byte.
-    bool lead[256] = {};
+    static constexpr bool kNoLeadBytes[256] = {};
+    bool lead[256];
+    const bool* leadTable = kNoLeadBytes;
     uint8_t high = 0;
     for (size_t i = 0; i < length; ++i) high |= bytes[i];
     const bool textHigh = (high & 0x80) != 0;
     bool anyLead = false;
     if (textHigh || pattern->classNeedsLeadBytes != 0) {
+      std::memset(lead, 0, 0x80);
       for (unsigned b = 0x80; b < 256; ++b) {
         lead[b] = port::IsDBCSLeadByte(static_cast<uint8_t>(b));
         anyLead = anyLead || lead[b];
       }
+      leadTable = lead;
     }
-    Search search(pattern, bytes, static_cast<uint32_t>(length), lead, textHigh && anyLead);
+    Search search(pattern, bytes, static_cast<uint32_t>(length), leadTable, textHigh && anyLead);
     result = search.Run();
     if (result == 1) {
       const SearchFrame* path = search.Path();
