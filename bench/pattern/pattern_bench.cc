@@ -87,7 +87,7 @@ void ShortCaptures(benchmark::State& state, const char* pattern) {
   char texts[100][24];
   for (int i = 0; i < 100; ++i) std::snprintf(texts[i], sizeof texts[i], "key%d=value%d", i, i);
   int i = 0;
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     benchmark::DoNotOptimize(MatchPattern(&sink, compiled, texts[i]));
     i = i == 99 ? 0 : i + 1;
   }

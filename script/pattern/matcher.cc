@@ -361,7 +361,7 @@ int32_t MatchPattern(const CaptureSink* sink, const CompiledPattern* pattern, co
 
   // Capture positions, one pair per slot.
   const size_t captures = static_cast<size_t>(pattern->captureCount);
-  uint32_t inlinePositions[2 * kInlineCaptures];
+  uint32_t inlinePositions[2 * kInlineCaptures] = {};
   uint32_t* positions = inlinePositions;
   if (captures > kInlineCaptures) {
     positions = static_cast<uint32_t*>(port::Alloc(2 * captures * sizeof(uint32_t)));
