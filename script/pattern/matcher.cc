@@ -50,7 +50,7 @@ constexpr int kMemoBlockShift = 18;  // a memo block holds about 2^18 bits
 constexpr size_t kInlineFrames = 128;
 constexpr size_t kInlineStates = 64;
 constexpr size_t kInlineCaptures = 16;
-constexpr size_t kInlineMemoWords = 64;
+constexpr size_t kInlineMemoWords = 64;  // 4096 bits: 20 remembered states over 200 bytes
 
 // The address of this object marks a memo block that was released.
 uint64_t releasedBlock;
