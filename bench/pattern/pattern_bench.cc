@@ -3,9 +3,11 @@
 //   of 1 MB of words, numbers, punctuation and line breaks; reported as bytes per second.
 // - Catastrophic patterns, exponential for a plain backtracking search, on n `a`s for n = 1k,
 //   10k, 100k; the fitted complexity shows linear growth.
+// - Short captures: one match of a short text with captures, the cost of a match's setup.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "script/pattern/pattern.h"
@@ -73,6 +75,28 @@ BENCHMARK_CAPTURE(Throughput, line_anchored, "^swap\\s+\\d+$");
 BENCHMARK_CAPTURE(Throughput, dot_star, "dog.*zebra");
 BENCHMARK_CAPTURE(Throughput, captures, "(\\d+)%n%x(\\w+)%w%");
 BENCHMARK_CAPTURE(Throughput, class_counts, "[A-Z][a-z]{2,5}[0-9]");
+
+// A configuration's typical match: a short text split by captures, as
+// `"%k%=%v%" = "key" + i + "=value" + i` does; reported as matches per second.
+void ShortCaptures(benchmark::State& state, const char* pattern) {
+  CompiledPattern* compiled = CompilePattern(pattern);
+  size_t captured = 0;
+  const CaptureSink sink{&captured, [](void* context, const char*, const char*, size_t length) {
+                           *static_cast<size_t*>(context) += length;
+                         }};
+  char texts[100][24];
+  for (int i = 0; i < 100; ++i) std::snprintf(texts[i], sizeof texts[i], "key%d=value%d", i, i);
+  int i = 0;
+  while (state.KeepRunning()) {
+    benchmark::DoNotOptimize(MatchPattern(&sink, compiled, texts[i]));
+    i = i == 99 ? 0 : i + 1;
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  FreePattern(compiled);
+}
+
+BENCHMARK_CAPTURE(ShortCaptures, key_value, "%k%=%v%");
+BENCHMARK_CAPTURE(ShortCaptures, anchored_class, "^key[0-9]+=%v%$");
 
 void Catastrophic(benchmark::State& state, const char* pattern) {
   const std::string text(static_cast<size_t>(state.range(0)), 'a');

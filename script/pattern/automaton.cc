@@ -44,7 +44,6 @@ bool MeasureTree(const PatternNode* root, int64_t* states, int64_t* edges) {
 
 namespace {
 
-using pattern_internal::ClassContains;
 using pattern_internal::FindCaptureTargets;
 using pattern_internal::MeasureTree;
 using pattern_internal::ParsePattern;
@@ -173,6 +172,30 @@ class AutomatonBuilder {
   int32_t nextState_ = 2;
 };
 
+// The bytes that a class text of one-byte items contains, read as ClassContains reads it with no
+// lead bytes: a range, then an escape (its expansion read the same way), then a single byte.
+void ClassBytes(const unsigned char* cls, uint32_t* bits) {
+  const bool negated = *cls == '^';
+  if (negated) ++cls;
+  uint32_t items[8] = {};
+  while (*cls != 0) {
+    if (cls[1] == '-' && cls[2] != 0) {
+      for (unsigned byte = cls[0]; byte <= cls[2]; ++byte) SetByte(items, byte);
+      cls += 3;
+    } else if (cls[0] == '\\' && cls[1] != 0) {
+      char expansion[12];
+      cls = reinterpret_cast<const unsigned char*>(
+          ExpandEscape(reinterpret_cast<const char*>(cls), expansion, true));
+      uint32_t escaped[8];
+      ClassBytes(reinterpret_cast<const unsigned char*>(expansion), escaped);
+      for (int i = 0; i < 8; ++i) items[i] |= escaped[i];
+    } else {
+      SetByte(items, *cls++);
+    }
+  }
+  for (int i = 0; i < 8; ++i) bits[i] = negated ? ~items[i] : items[i];
+}
+
 // Tables a Class edge's class when the class reads the same in every code page: when no item of
 // its text begins with a byte from 0x80 up (nor escapes one). Then every item is a one-byte item,
 // which compares the first byte of a character, so the answer depends on the first byte alone,
@@ -196,11 +219,8 @@ void TableClass(PatternEdge* edge, int32_t* classNeedsLeadBytes) {
       ++p;
     }
   }
-  for (unsigned byte = 1; byte < 256; ++byte) {
-    if (ClassContains(text, byte, 0, [](unsigned) { return false; })) {
-      SetByte(edge->classBits, byte);
-    }
-  }
+  ClassBytes(text, edge->classBits);
+  edge->classBits[0] &= ~uint32_t{1};  // NUL ends the text: no class holds it
   edge->hasClassBits = 1;
 }
 

@@ -26,9 +26,12 @@
 // both reach). Every other state is entered at most once per entry of its single predecessor,
 // so remembering it gains nothing. The memory is one bit per remembered state and text position,
 // in blocks of positions allocated when first touched and freed once the start position has
-// passed them. When a block cannot be had (or would pass kMemoBudgetBytes of live blocks) the
-// search gives up and the match answers -1, like any other failure to get memory; searching on
-// without memory could take exponential time.
+// passed them. The last block holds only the positions up to the end of the text, so a short
+// text clears only the bits it can use; when they fit in kInlineMemoWords the block is on the
+// stack and the match allocates nothing for its memory. When a block cannot be had (or would pass
+// kMemoBudgetBytes of live blocks) the search gives up and the match answers -1, like any other
+// failure to get memory; searching on without memory could take exponential time.
+#include <bit>
 #include <cstring>
 
 #include "script/pattern/pattern.h"
@@ -42,11 +45,12 @@ using pattern_internal::ClassContains;
 constexpr uint32_t kNoPosition = 0xFFFFFFFFu;
 constexpr size_t kMaxTextLength = 0x7FFFFFF0u;
 constexpr size_t kMemoBudgetBytes = size_t{64} << 20;
-constexpr size_t kMemoBlockBits = size_t{1} << 18;
+constexpr int kMemoBlockShift = 18;  // a memo block holds about 2^18 bits
 
 constexpr size_t kInlineFrames = 128;
 constexpr size_t kInlineStates = 64;
 constexpr size_t kInlineCaptures = 16;
+constexpr size_t kInlineMemoWords = 64;  // 4096 bits: 20 remembered states over 200 bytes
 
 // The address of this object marks a memo block that was released.
 uint64_t releasedBlock;
@@ -68,6 +72,7 @@ class Search {
         length_(length),
         lead_(lead),
         twoByteText_(twoByteText),
+        lineEndAnchored_(pattern->lineEndAnchored != 0),
         memoIndex_(pattern->memoIndex[twoByteText ? 1 : 0]),
         memoCount_(pattern->memoCount[twoByteText ? 1 : 0]) {}
 
@@ -78,10 +83,8 @@ class Search {
     if (stack_ != inlineFrames_) port::Free(stack_);
     if (onPath_ != inlineOnPath_) port::Free(onPath_);
     if (blocks_ != nullptr) {
-      for (size_t i = 0; i < blockCount_; ++i) {
-        if (blocks_[i] != &releasedBlock) port::Free(blocks_[i]);
-      }
-      port::Free(static_cast<void*>(blocks_));
+      for (size_t i = 0; i < blockCount_; ++i) FreeBlock(blocks_[i]);
+      if (blocks_ != inlineBlocks_) port::Free(static_cast<void*>(blocks_));
     }
   }
 
@@ -168,17 +171,28 @@ class Search {
     }
     for (size_t i = 0; i < states; ++i) onPath_[i] = kNoPosition;
     if (memoCount_ > 0) {
-      // Positions per block: a power of two with about kMemoBlockBits bits per block.
-      shift_ = 6;
-      while (shift_ < 24 &&
-             (size_t{2} << shift_) * static_cast<size_t>(memoCount_) <= kMemoBlockBits) {
-        ++shift_;
-      }
+      // Positions per block: the power of two (2^6 at least) that gives a block more than half
+      // of 2^kMemoBlockShift bits and no more than that.
+      const int rowWidth = std::bit_width(static_cast<uint32_t>(memoCount_ - 1));
+      shift_ = kMemoBlockShift - rowWidth < 6 ? 6 : kMemoBlockShift - rowWidth;
       blockCount_ = (static_cast<size_t>(length_) >> shift_) + 1;
-      const size_t bits = (size_t{1} << shift_) * static_cast<size_t>(memoCount_);
-      blockBytes_ = (bits + 63) / 64 * sizeof(uint64_t);
+      if (blockCount_ == 1) blocks_ = inlineBlocks_;
     }
     return true;
+  }
+
+  // Bytes of a memo block: its positions times the remembered states, the last block ending
+  // at the end of the text (a position there is entered after the last character).
+  size_t BlockBytes(size_t index) const {
+    const size_t blockPositions = size_t{1} << shift_;
+    const size_t positionsLeft = static_cast<size_t>(length_) + 1 - (index << shift_);
+    const size_t positions = positionsLeft < blockPositions ? positionsLeft : blockPositions;
+    const size_t bits = positions * static_cast<size_t>(memoCount_);
+    return (bits + 63) / 64 * sizeof(uint64_t);
+  }
+
+  void FreeBlock(uint64_t* block) const {
+    if (block != &releasedBlock && block != inlineMemo_) port::Free(block);
   }
 
   bool Push(int32_t state, uint32_t position) {
@@ -200,7 +214,7 @@ class Search {
     const unsigned char* at = text_ + *position;
     const unsigned first = at[0];
     if (first == 0) return false;
-    if (pattern_->lineEndAnchored != 0 && (first == '\r' || first == '\n')) return false;
+    if (lineEndAnchored_ && (first == '\r' || first == '\n')) return false;
     const bool twoByte = twoByteText_ && lead_[first] && at[1] != 0;
     const unsigned second = twoByte ? at[1] : 0;
     if (edge.kind == kPatternClass) {
@@ -222,7 +236,7 @@ class Search {
   }
 
   bool Accepts(uint32_t position) const {
-    if (pattern_->lineEndAnchored == 0) return true;
+    if (!lineEndAnchored_) return true;
     const unsigned char c = text_[position];
     return c == 0 || c == '\r' || c == '\n';
   }
@@ -233,12 +247,19 @@ class Search {
       blocks_ = static_cast<uint64_t**>(port::AllocZero(blockCount_ * sizeof(uint64_t*)));
       if (blocks_ == nullptr) return nullptr;
     }
-    uint64_t*& block = blocks_[position >> shift_];
+    const size_t index = position >> shift_;
+    uint64_t*& block = blocks_[index];
     if (block == nullptr) {
-      if (liveBytes_ + blockBytes_ > kMemoBudgetBytes) return nullptr;
-      block = static_cast<uint64_t*>(port::AllocZero(blockBytes_));
+      const size_t bytes = BlockBytes(index);
+      if (blockCount_ == 1 && bytes <= sizeof inlineMemo_) {
+        std::memset(inlineMemo_, 0, bytes);
+        block = inlineMemo_;
+        return block;
+      }
+      if (liveBytes_ + bytes > kMemoBudgetBytes) return nullptr;
+      block = static_cast<uint64_t*>(port::AllocZero(bytes));
       if (block == nullptr) return nullptr;
-      liveBytes_ += blockBytes_;
+      liveBytes_ += bytes;
     }
     return block;
   }
@@ -271,9 +292,9 @@ class Search {
     const size_t limit = start >> shift_;
     for (; released_ < limit; ++released_) {
       uint64_t*& block = blocks_[released_];
-      if (block != nullptr && block != &releasedBlock) {
+      if (block != nullptr && block != &releasedBlock && block != inlineMemo_) {
         port::Free(block);
-        liveBytes_ -= blockBytes_;
+        liveBytes_ -= BlockBytes(released_);
       }
       block = &releasedBlock;
     }
@@ -285,6 +306,8 @@ class Search {
   uint32_t length_;
   const bool* lead_;
   bool twoByteText_;
+  // A copy that the stores of the search (32-bit, like the pattern's fields) cannot alias.
+  bool lineEndAnchored_;
   const int32_t* memoIndex_;
   int32_t memoCount_;
 
@@ -297,11 +320,12 @@ class Search {
   uint32_t* onPath_ = inlineOnPath_;
 
   uint64_t** blocks_ = nullptr;
+  uint64_t* inlineBlocks_[1] = {nullptr};
+  uint64_t inlineMemo_[kInlineMemoWords];
   size_t blockCount_ = 0;
-  size_t blockBytes_ = 0;
   size_t liveBytes_ = 0;
   size_t released_ = 0;
-  unsigned shift_ = 0;
+  int shift_ = 0;
 };
 
 void AssignCaptures(const CaptureSink* sink, const CompiledPattern* pattern, const char* text,
@@ -352,18 +376,22 @@ int32_t MatchPattern(const CaptureSink* sink, const CompiledPattern* pattern, co
   if (length > 0 && length <= kMaxTextLength && positions != nullptr) {
     // Lead bytes: only bytes from 0x80 up can be lead bytes in any code page; the table is asked
     // of the port only when the text or a class text has such a byte.
-    bool lead[256] = {};
+    static constexpr bool kNoLeadBytes[256] = {};
+    bool lead[256];
+    const bool* leadTable = kNoLeadBytes;
     uint8_t high = 0;
     for (size_t i = 0; i < length; ++i) high |= bytes[i];
     const bool textHigh = (high & 0x80) != 0;
     bool anyLead = false;
     if (textHigh || pattern->classNeedsLeadBytes != 0) {
+      std::memset(lead, 0, 0x80);
       for (unsigned b = 0x80; b < 256; ++b) {
         lead[b] = port::IsDBCSLeadByte(static_cast<uint8_t>(b));
         anyLead = anyLead || lead[b];
       }
+      leadTable = lead;
     }
-    Search search(pattern, bytes, static_cast<uint32_t>(length), lead, textHigh && anyLead);
+    Search search(pattern, bytes, static_cast<uint32_t>(length), leadTable, textHigh && anyLead);
     result = search.Run();
     if (result == 1) {
       const SearchFrame* path = search.Path();

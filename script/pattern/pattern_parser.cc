@@ -17,8 +17,10 @@ constexpr char kNotDigitClass[] = "^0-9";
 constexpr char kSpaceClass[] = "\t\r\n ";
 constexpr char kNotSpaceClass[] = "^\t\r\n ";
 
+// No code page has a lead byte below 0x80, so plain ASCII never asks the port.
 bool IsLead(char c) {
-  return port::IsDBCSLeadByte(static_cast<uint8_t>(c));
+  const auto byte = static_cast<uint8_t>(c);
+  return byte >= 0x80 && port::IsDBCSLeadByte(byte);
 }
 // A lead byte followed by a byte other than NUL: one two-byte character.
 bool IsTwoByte(const char* p) {

@@ -24,7 +24,9 @@ void Free(void* block);
 // Test switch: the n-th allocation from now (1 = the next one) fails; 0 turns the switch off.
 // Only that one allocation fails; later ones succeed again.
 void FailAllocationAfter(uint64_t n);
-// Number of engine allocations (successful or failed) made so far in the process.
+// Number of engine allocations (successful or failed) made since the process first called
+// AllocationCount or FailAllocationAfter: counting starts then, so only the difference of two
+// counts means anything.
 uint64_t AllocationCount();
 
 struct FreeDeleter {

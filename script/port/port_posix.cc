@@ -32,9 +32,16 @@ void* Alloc(size_t bytes) {
   return std::malloc(bytes == 0 ? 1 : bytes);
 }
 
+// calloc skips glibc's per-thread cache of small blocks, so it is slower than malloc and memset
+// for them; a large block may come fresh from the system, already zero, so calloc keeps those.
+constexpr size_t kLargestClearedBlock = 1024;
+
 void* AllocZero(size_t bytes) {
   if (internal::CountAllocation()) return nullptr;
-  return std::calloc(1, bytes == 0 ? 1 : bytes);
+  if (bytes > kLargestClearedBlock) return std::calloc(1, bytes);
+  void* block = std::malloc(bytes == 0 ? 1 : bytes);
+  if (block != nullptr) std::memset(block, 0, bytes);
+  return block;
 }
 
 void Free(void* block) {
@@ -46,7 +53,7 @@ void FailAllocationAfter(uint64_t n) {
 }
 
 uint64_t AllocationCount() {
-  return internal::allocationCount.load(std::memory_order_relaxed);
+  return internal::AllocationsCounted();
 }
 
 // --- Code page -----------------------------------------------------------------------------

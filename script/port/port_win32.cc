@@ -42,7 +42,7 @@ void FailAllocationAfter(uint64_t n) {
 }
 
 uint64_t AllocationCount() {
-  return internal::allocationCount.load(std::memory_order_relaxed);
+  return internal::AllocationsCounted();
 }
 
 // --- Code page -----------------------------------------------------------------------------

@@ -7,8 +7,10 @@ namespace keytwine {
 
 namespace {
 
+// No code page has a lead byte below 0x80, so plain ASCII text never asks the port.
 bool IsLead(char c) {
-  return port::IsDBCSLeadByte(static_cast<uint8_t>(c));
+  const auto byte = static_cast<uint8_t>(c);
+  return byte >= 0x80 && port::IsDBCSLeadByte(byte);
 }
 
 // True when p starts a two-byte character: a lead byte followed by a byte other than NUL.
