@@ -344,15 +344,6 @@ void AssignCaptures(const CaptureSink* sink, const CompiledPattern* pattern, con
 
 }  // namespace
 
-int32_t MatchClass(const char* classText, const char* at) {
-  const auto* c = reinterpret_cast<const unsigned char*>(at);
-  const bool twoByte = port::IsDBCSLeadByte(c[0]) && c[1] != 0;
-  return ClassContains(reinterpret_cast<const unsigned char*>(classText), c[0], twoByte ? c[1] : 0u,
-                       [](unsigned b) { return port::IsDBCSLeadByte(static_cast<uint8_t>(b)); })
-             ? 1
-             : 0;
-}
-
 int32_t MatchPattern(const CaptureSink* sink, const CompiledPattern* pattern, const char* text) {
   if (pattern == nullptr) return 0;
   if (text == nullptr) text = "";

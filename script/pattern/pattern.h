@@ -149,9 +149,6 @@ struct CaptureSink {
 // one pattern.
 int32_t MatchPattern(const CaptureSink* sink, const CompiledPattern* pattern, const char* text);
 
-// 1 when the character at `at` (one or two bytes) belongs to the class, else 0.
-int32_t MatchClass(const char* classText, const char* at);
-
 // The name of a capture target: the bytes after the `%` at target up to the next `%` or the end
 // of the text. Returns the first byte and stores the length.
 const char* CaptureTargetName(const char* target, size_t* length);

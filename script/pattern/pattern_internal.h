@@ -14,7 +14,7 @@ namespace keytwine::pattern_internal {
 // The any-character class text: the range 1 to 255.
 inline constexpr char kAnyCharClass[] = {'\x01', '-', '\xFF', '\0'};
 
-// MatchClass over the class text `cls` for the character whose bytes are `first` and `second`
+// Membership in the class text `cls` for the character whose bytes are `first` and `second`
 // (0 for a one-byte character); isLead(byte) tells lead bytes.
 template <typename LeadFn>
 bool ClassContains(const unsigned char* cls, unsigned first, unsigned second, LeadFn isLead) {

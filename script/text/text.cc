@@ -114,15 +114,6 @@ Owned<char> Concat(const char* a, const char* b) {
 
 // --- Copying -------------------------------------------------------------------------------
 
-char* CopyEnd(char* destination, const char* source) {
-  source = OrEmpty(source);
-  while ((*destination = *source) != 0) {
-    ++destination;
-    ++source;
-  }
-  return destination;
-}
-
 char* CopyN(char* destination, const char* source, int32_t n) {
   if (n < 1) return destination;  // no room even for the NUL: write nothing
   source = OrEmpty(source);

@@ -40,9 +40,6 @@ Owned<char> DuplicateN(const char* text, int32_t n);
 Owned<char> Concat(const char* a, const char* b);
 
 // --- Copying -------------------------------------------------------------------------------
-// Copies source (a null source as "") and returns the pointer to the NUL that ends the copy. The
-// caller guarantees room.
-char* CopyEnd(char* destination, const char* source);
 // Copies at most n - 1 bytes and terminates; the destination holds n bytes. Returns the pointer to
 // the ending NUL. A null source stores "". With n below 1 nothing at all is written (the
 // destination may hold no byte) and destination itself is returned.
