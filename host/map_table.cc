@@ -1,18 +1,36 @@
 #include "host/map_table.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 namespace keytwine {
 
-MapTable::MapTable(AllocateFn allocate) : allocate_(allocate ? allocate : &std::malloc) {}
+static_assert(sizeof(MapEntry) % alignof(uint32_t) == 0, "the links follow the records");
+
+MapTable::MapTable(AllocateFn allocate) : allocate_(allocate ? allocate : &std::malloc) {
+  std::fill(std::begin(firstWithKey_), std::end(firstWithKey_), kNoMapEntry);
+  std::fill(std::begin(lastWithKey_), std::end(lastWithKey_), kNoMapEntry);
+}
 
 void MapTable::FreeBlock::operator()(MapEntry* block) const {
   std::free(block);
 }
 
 MapEntry* MapTable::NewBlock(uint32_t records) const {
-  return static_cast<MapEntry*>(allocate_(size_t{records} * sizeof(MapEntry)));
+  return static_cast<MapEntry*>(allocate_(size_t{records} * (sizeof(MapEntry) + sizeof(uint32_t))));
+}
+
+void MapTable::MoveTo(MapEntry* block, uint32_t records) {
+  auto* links = reinterpret_cast<uint32_t*>(block + records);
+  if (count_ > 0) {
+    std::memcpy(block, entries_.get(), size_t{count_} * sizeof(MapEntry));
+    std::memcpy(links, nextWithKey_, size_t{count_} * sizeof(uint32_t));
+  }
+  entries_.reset(block);
+  nextWithKey_ = block != nullptr ? links : nullptr;
+  capacity_ = records;
 }
 
 bool MapTable::Append(const MapEntry& entry) {
@@ -20,13 +38,16 @@ bool MapTable::Append(const MapEntry& entry) {
   if (count_ == capacity_) {
     uint32_t grown = count_ + (count_ > 0 ? count_ : 1);
     if (grown < count_) return false;  // the count no longer doubles in 32 bits
+    if (grown > SIZE_MAX / (sizeof(MapEntry) + sizeof(uint32_t))) return false;
     MapEntry* block = NewBlock(grown);
     if (block == nullptr) return false;
-    if (count_ > 0) std::memcpy(block, entries_.get(), size_t{count_} * sizeof(MapEntry));
-    entries_.reset(block);
-    capacity_ = grown;
+    MoveTo(block, grown);
   }
   std::memcpy(entries_.get() + count_, &entry, sizeof(MapEntry));
+  nextWithKey_[count_] = kNoMapEntry;
+  uint32_t& last = lastWithKey_[entry.vkCode];
+  (last == kNoMapEntry ? firstWithKey_[entry.vkCode] : nextWithKey_[last]) = count_;
+  last = count_;
   ++count_;
   return true;
 }
@@ -38,10 +59,8 @@ bool MapTable::Compact() {
   if (count_ > 0) {
     block = NewBlock(count_);
     if (block == nullptr) return false;
-    std::memcpy(block, entries_.get(), size_t{count_} * sizeof(MapEntry));
   }
-  entries_.reset(block);
-  capacity_ = count_;
+  MoveTo(block, count_);
   return true;
 }
 

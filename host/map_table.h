@@ -49,8 +49,16 @@ struct MapEntry {
   char16_t parameters[kMapTextLength];
 };
 
+// No entry: what the key index gives past the last entry of a key.
+inline constexpr uint32_t kNoMapEntry = 0xFFFFFFFF;
+
 // The ordered, growable array of entries. An entry's index is its identity: the hook posts it to
 // the main window to launch an Exec entry.
+//
+// The table also keeps an index by virtual-key code, so that the key decisions visit only the
+// entries of the event's key: per code the first such entry, and per entry the next one with
+// the same code, always in table order. Appending is the only way entries come in, and the
+// index is kept as each one does, so it needs no rebuild and reading it allocates nothing.
 class MapTable {
  public:
   // Where the table takes its storage from; replaceable so that tests can make growth fail.
@@ -60,7 +68,8 @@ class MapTable {
   MapTable(const MapTable&) = delete;
   MapTable& operator=(const MapTable&) = delete;
 
-  // Appends a copy of the entry, growing the storage to 1, 2, 4, 8 ... records. Returns false
+  // Appends a copy of the entry, growing the storage to 1, 2, 4, 8 ... records (one block holds
+  // the records and their index links). Returns false
   // and leaves the table unchanged when a larger block cannot be obtained. Thread-safe.
   bool Append(const MapEntry& entry);
 
@@ -77,15 +86,25 @@ class MapTable {
     return index < count_ ? &entries_.get()[index] : nullptr;
   }
 
+  // The first entry for the virtual-key code, or kNoMapEntry.
+  uint32_t FirstWithKey(uint8_t vkCode) const { return firstWithKey_[vkCode]; }
+  // The next entry after index (an entry of the table) with the same code, or kNoMapEntry.
+  uint32_t NextWithKey(uint32_t index) const { return nextWithKey_[index]; }
+
  private:
   struct FreeBlock {
     void operator()(MapEntry* block) const;
   };
 
   MapEntry* NewBlock(uint32_t records) const;
+  // Moves the records and their links into a block of `records` records, which is taken over.
+  void MoveTo(MapEntry* block, uint32_t records);
 
   AllocateFn allocate_;
   std::unique_ptr<MapEntry, FreeBlock> entries_;
+  uint32_t* nextWithKey_ = nullptr;  // in the block of entries_, after its records
+  uint32_t firstWithKey_[256];
+  uint32_t lastWithKey_[256];
   uint32_t count_ = 0;
   uint32_t capacity_ = 0;
   std::mutex lock_;
