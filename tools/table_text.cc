@@ -1,5 +1,6 @@
 #include "tools/table_text.h"
 
+#include <charconv>
 #include <cstring>
 #include <istream>
 #include <ostream>
@@ -12,16 +13,62 @@
 namespace keytwine {
 namespace {
 
-std::string Hex(uint32_t value) {
-  std::ostringstream text;
-  text << "0x" << std::hex << value;
-  return text.str();
+// The text is built in one string with to_chars: a stream per number costs more than the rest
+// of printing together.
+template <typename Number>
+void AppendNumber(std::string& out, Number value, int base = 10) {
+  char digits[16];
+  const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value, base);
+  out.append(digits, end.ptr);
 }
 
-void PrintCommonFields(std::ostream& out, const MapEntry& e) {
-  out << " orientation=" << e.orientation << " modifier=" << e.modifier
-      << " hold=" << static_cast<int32_t>(e.hold) << " vk=" << Hex(e.vkCode)
-      << " scan=" << Hex(e.scanCode);
+void AppendHex(std::string& out, uint32_t value) {
+  out += "0x";
+  AppendNumber(out, value, 16);
+}
+
+void AppendCommonFields(std::string& out, const MapEntry& e) {
+  out += " orientation=";
+  AppendNumber(out, e.orientation);
+  out += " modifier=";
+  AppendNumber(out, e.modifier);
+  out += " hold=";
+  AppendNumber(out, static_cast<int32_t>(e.hold));
+  out += " vk=";
+  AppendHex(out, e.vkCode);
+  out += " scan=";
+  AppendHex(out, e.scanCode);
+}
+
+void AppendSetting(std::string& out, std::string_view name, auto value) {
+  out += name;
+  out += '=';
+  AppendNumber(out, value);
+  out += '\n';
+}
+
+void AppendEntry(std::string& out, uint32_t index, const MapEntry& e) {
+  AppendNumber(out, index);
+  out += ' ';
+  if (e.type == Exec || e.type == Swap) {
+    out += e.type == Exec ? "exec" : "swap";
+  } else {
+    AppendNumber(out, e.type);  // a type the decisions do not know, read back as its number
+  }
+  AppendCommonFields(out, e);
+  if (e.type == Exec) {
+    out += " path=\"";
+    AppendUtf8(out, e.path);
+    out += "\" parameters=\"";
+    AppendUtf8(out, e.parameters);
+    out += "\"\n";
+    return;
+  }
+  out += " keys=";
+  for (int k = 0; k < 4; ++k) {
+    AppendHex(out, e.keys[k]);
+    out += k < 3 ? ',' : '\n';
+  }
 }
 
 // Splits "name=value" and checks the name.
@@ -142,31 +189,20 @@ bool ReadSetting(const std::string& line, HostSettings& settings) {
 
 }  // namespace
 
-void PrintSettings(std::ostream& out, const HostSettings& settings) {
-  out << "useImeToggle=" << settings.useImeToggle.load() << "\n"
-      << "holdDuration=" << settings.holdDuration.load() << "\n"
-      << "debugMode=" << settings.debugMode.load() << "\n";
-}
-
-void PrintEntry(std::ostream& out, uint32_t index, const MapEntry& e) {
-  out << index << ' ';
-  if (e.type == Exec || e.type == Swap) {
-    out << (e.type == Exec ? "exec" : "swap");
-  } else {
-    out << e.type;  // a type the decisions do not know, read back as its number
-  }
-  PrintCommonFields(out, e);
-  if (e.type == Exec) {
-    out << " path=\"" << ToUtf8(e.path) << "\" parameters=\"" << ToUtf8(e.parameters) << "\"\n";
-  } else {
-    out << " keys=" << Hex(e.keys[0]) << "," << Hex(e.keys[1]) << "," << Hex(e.keys[2]) << ","
-        << Hex(e.keys[3]) << "\n";
-  }
+std::string TableText(const HostSettings& settings, const MapTable& table) {
+  constexpr size_t kTypicalLine = 96;
+  std::string text;
+  text.reserve((table.Count() + 3) * kTypicalLine);
+  AppendSetting(text, "useImeToggle", settings.useImeToggle.load());
+  AppendSetting(text, "holdDuration", settings.holdDuration.load());
+  AppendSetting(text, "debugMode", settings.debugMode.load());
+  for (uint32_t i = 0; i < table.Count(); ++i) AppendEntry(text, i, table.At(i));
+  return text;
 }
 
 void PrintTable(std::ostream& out, const HostSettings& settings, const MapTable& table) {
-  PrintSettings(out, settings);
-  for (uint32_t i = 0; i < table.Count(); ++i) PrintEntry(out, i, table.At(i));
+  const std::string text = TableText(settings, table);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 bool ReadTableText(std::istream& in, MapTable& table, HostSettings& settings, std::string& error) {
