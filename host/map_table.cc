@@ -7,46 +7,51 @@
 
 namespace keytwine {
 
-static_assert(sizeof(MapEntry) % alignof(uint32_t) == 0, "the links follow the records");
-
 MapTable::MapTable(AllocateFn allocate) : allocate_(allocate ? allocate : &std::malloc) {
   std::fill(std::begin(firstWithKey_), std::end(firstWithKey_), kNoMapEntry);
   std::fill(std::begin(lastWithKey_), std::end(lastWithKey_), kNoMapEntry);
 }
 
-void MapTable::FreeBlock::operator()(MapEntry* block) const {
-  std::free(block);
+MapTable::~MapTable() {
+  for (uint32_t b = 0; b < blockCount_; ++b) std::free(directory_[b]);
+  std::free(static_cast<void*>(directory_));
 }
 
-MapEntry* MapTable::NewBlock(uint32_t records) const {
-  return static_cast<MapEntry*>(allocate_(size_t{records} * (sizeof(MapEntry) + sizeof(uint32_t))));
+bool MapTable::ResizeDirectory(uint32_t slots) {
+  auto* directory = static_cast<MapBlock**>(allocate_(size_t{slots} * sizeof(MapBlock*)));
+  if (directory == nullptr) return false;
+  if (blockCount_ > 0) std::memcpy(directory, directory_, size_t{blockCount_} * sizeof(MapBlock*));
+  std::free(static_cast<void*>(directory_));
+  directory_ = directory;
+  directorySlots_ = slots;
+  return true;
 }
 
-void MapTable::MoveTo(MapEntry* block, uint32_t records) {
-  auto* links = reinterpret_cast<uint32_t*>(block + records);
-  if (count_ > 0) {
-    std::memcpy(block, entries_.get(), size_t{count_} * sizeof(MapEntry));
-    std::memcpy(links, nextWithKey_, size_t{count_} * sizeof(uint32_t));
+bool MapTable::AddBlock() {
+  if (blockCount_ == directorySlots_) {
+    const uint32_t slots = directorySlots_ + (directorySlots_ > 0 ? directorySlots_ : 1);
+    if (slots < directorySlots_ || slots > SIZE_MAX / sizeof(MapBlock*)) return false;
+    if (!ResizeDirectory(slots)) return false;
   }
-  entries_.reset(block);
-  nextWithKey_ = block != nullptr ? links : nullptr;
-  capacity_ = records;
+  auto* block = static_cast<MapBlock*>(allocate_(sizeof(MapBlock)));
+  if (block == nullptr) return false;
+  directory_[blockCount_++] = block;
+  return true;
 }
 
 bool MapTable::Append(const MapEntry& entry) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (count_ == capacity_) {
-    uint32_t grown = count_ + (count_ > 0 ? count_ : 1);
-    if (grown < count_) return false;  // the count no longer doubles in 32 bits
-    if (grown > SIZE_MAX / (sizeof(MapEntry) + sizeof(uint32_t))) return false;
-    MapEntry* block = NewBlock(grown);
-    if (block == nullptr) return false;
-    MoveTo(block, grown);
-  }
-  std::memcpy(entries_.get() + count_, &entry, sizeof(MapEntry));
-  nextWithKey_[count_] = kNoMapEntry;
+  if (count_ == UINT32_MAX - 1) return false;  // kNoMapEntry is no index
+  if (count_ == Capacity() && !AddBlock()) return false;
+  MapBlock& block = BlockOf(count_);
+  std::memcpy(&block.records[Slot(count_)], &entry, sizeof(MapEntry));
+  block.nextWithKey[Slot(count_)] = kNoMapEntry;
   uint32_t& last = lastWithKey_[entry.vkCode];
-  (last == kNoMapEntry ? firstWithKey_[entry.vkCode] : nextWithKey_[last]) = count_;
+  if (last == kNoMapEntry) {
+    firstWithKey_[entry.vkCode] = count_;
+  } else {
+    BlockOf(last).nextWithKey[Slot(last)] = count_;
+  }
   last = count_;
   ++count_;
   return true;
@@ -54,13 +59,11 @@ bool MapTable::Append(const MapEntry& entry) {
 
 bool MapTable::Compact() {
   std::lock_guard<std::mutex> guard(lock_);
-  if (count_ == capacity_) return true;
-  MapEntry* block = nullptr;
-  if (count_ > 0) {
-    block = NewBlock(count_);
-    if (block == nullptr) return false;
-  }
-  MoveTo(block, count_);
+  if (blockCount_ == directorySlots_) return true;
+  if (blockCount_ > 0) return ResizeDirectory(blockCount_);
+  std::free(static_cast<void*>(directory_));
+  directory_ = nullptr;
+  directorySlots_ = 0;
   return true;
 }
 
