@@ -9,6 +9,7 @@
 #include "host/map_table.h"
 #include "host/utf8.h"
 #include "script/text/native_args.h"
+#include "script/text/text.h"
 
 namespace keytwine {
 namespace {
@@ -90,14 +91,34 @@ bool ReadKeyFields(Arguments& args, MapEntry& entry, EntryOrigin& origin) {
   return true;
 }
 
-// Copies at most kMapTextLength - 1 units of the argument's text; the field stays terminated.
-// False when memory ran out.
-bool ReadText(Value* argument, char16_t (&field)[kMapTextLength]) {
-  const port::Owned<char16_t> text = ArgToWide(argument);
-  if (text == nullptr) return false;
+bool IsAscii(const char* text) {
+  for (; *text != 0; ++text) {
+    if (static_cast<unsigned char>(*text) >= 0x80) return false;
+  }
+  return true;
+}
+
+// Copies at most kMapTextLength - 1 units; the field stays terminated.
+template <typename Unit>
+void CopyText(const Unit* text, char16_t (&field)[kMapTextLength]) {
   size_t n = 0;
-  for (; n < kMapTextLength - 1 && text.get()[n] != 0; ++n) field[n] = text.get()[n];
+  for (; n < kMapTextLength - 1 && text[n] != 0; ++n) field[n] = static_cast<char16_t>(text[n]);
   field[n] = 0;
+}
+
+// ASCII, the usual text of paths and parameters, is the same in every code page and is widened
+// here: the code page conversion costs more than the rest of an exec call. False when memory ran
+// out.
+bool ReadText(Value* argument, char16_t (&field)[kMapTextLength]) {
+  const port::Owned<char> text = ArgToText(argument);
+  if (text == nullptr) return false;
+  if (IsAscii(text.get())) {
+    CopyText(text.get(), field);
+    return true;
+  }
+  const port::Owned<char16_t> wide = ToWide(text.get());
+  if (wide == nullptr) return false;
+  CopyText(wide.get(), field);
   return true;
 }
 
