@@ -122,10 +122,16 @@ uint32_t FindTapEntry(const Remapper& r, uint32_t from, const KeyEvent& ev) {
 
 // --- Keys sent down ------------------------------------------------------------------------
 
-void ForgetSentKey(HookState& s, uint32_t vk) {
+// Forgets the sent keys whose code satisfies `drop`, keeping the order of the others.
+template <typename Drop>
+void ForgetSentKeys(HookState& s, Drop drop) {
   SentKey* const end = std::remove_if(s.sentDown, s.sentDown + s.sentDownCount,
-                                      [vk](const SentKey& key) { return key.vk == vk; });
+                                      [drop](const SentKey& key) { return drop(key.vk); });
   s.sentDownCount = static_cast<uint32_t>(end - s.sentDown);
+}
+
+void ForgetSentKey(HookState& s, uint32_t vk) {
+  ForgetSentKeys(s, [vk](uint32_t key) { return key == vk; });
 }
 
 void PressKey(const Remapper& r, uint8_t vk, uint32_t pressedFor) {
@@ -152,7 +158,10 @@ void ReleaseHeldSideKeys(const Remapper& r) {
 // The system releases every modifier it holds, whoever pressed it.
 void ReleaseHeldModifiers(const Remapper& r) {
   if (r.state.sideModifiers != 0) ReleaseHeldSideKeys(r);
-  for (const ModifierKey& m : kModifierKeys) ForgetSentKey(r.state, m.vk);
+  ForgetSentKeys(r.state, [](uint32_t key) {
+    return std::any_of(std::begin(kModifierKeys), std::end(kModifierKeys),
+                       [key](const ModifierKey& m) { return m.vk == key; });
+  });
   r.effects.ReleaseHeldModifiers();
 }
 
