@@ -50,17 +50,21 @@ end
 LUA
   calls
   cat <<'LUA'
-local out = {}
-out[#out + 1] = string.format("useImeToggle=%d\nholdDuration=%d\ndebugMode=%d\n",
-  settings.useImeToggle, settings.holdDuration, settings.debugMode)
+-- Printed with a table of the 256 byte codes in hex and one concatenation per line, which is
+-- Lua's quickest way to this text.
+local hex = {}
+for b = 0, 255 do hex[b] = string.format("0x%x", b) end
+local out = {"useImeToggle=", settings.useImeToggle, "\nholdDuration=", settings.holdDuration,
+  "\ndebugMode=", settings.debugMode, "\n"}
 for i, e in ipairs(entries) do
-  local common = string.format("%d %s orientation=%d modifier=%d hold=%d vk=0x%x scan=0x%x",
-    i - 1, e.type, e.orientation, e.modifier, e.hold, e.vk, e.scan)
+  local line = (i - 1) .. " " .. e.type .. " orientation=" .. e.orientation .. " modifier=" ..
+    e.modifier .. " hold=" .. e.hold .. " vk=" .. hex[e.vk] .. " scan=" .. hex[e.scan]
   if e.type == "exec" then
-    out[#out + 1] = string.format('%s path="%s" parameters="%s"\n', common, e.path, e.parameters)
+    out[#out + 1] = line .. ' path="' .. e.path .. '" parameters="' .. e.parameters .. '"\n'
   else
-    out[#out + 1] = string.format("%s keys=0x%x,0x%x,0x%x,0x%x\n", common, e.keys[1], e.keys[2],
-      e.keys[3], e.keys[4])
+    local k = e.keys
+    out[#out + 1] = line .. " keys=" .. hex[k[1]] .. "," .. hex[k[2]] .. "," .. hex[k[3]] .. "," ..
+      hex[k[4]] .. "\n"
   end
 end
 io.write(table.concat(out))
