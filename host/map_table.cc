@@ -6,6 +6,11 @@
 #include <cstring>
 
 namespace keytwine {
+namespace {
+
+constexpr size_t kSlotBytes = sizeof(MapBlock*);  // NOLINT(bugprone-sizeof-expression)
+
+}  // namespace
 
 MapTable::MapTable(AllocateFn allocate) : allocate_(allocate ? allocate : &std::malloc) {
   std::fill(std::begin(firstWithKey_), std::end(firstWithKey_), kNoMapEntry);
@@ -18,9 +23,9 @@ MapTable::~MapTable() {
 }
 
 bool MapTable::ResizeDirectory(uint32_t slots) {
-  auto* directory = static_cast<MapBlock**>(allocate_(size_t{slots} * sizeof(MapBlock*)));
+  auto* directory = static_cast<MapBlock**>(allocate_(size_t{slots} * kSlotBytes));
   if (directory == nullptr) return false;
-  if (blockCount_ > 0) std::memcpy(directory, directory_, size_t{blockCount_} * sizeof(MapBlock*));
+  if (blockCount_ > 0) std::memcpy(directory, directory_, size_t{blockCount_} * kSlotBytes);
   std::free(static_cast<void*>(directory_));
   directory_ = directory;
   directorySlots_ = slots;
@@ -30,7 +35,7 @@ bool MapTable::ResizeDirectory(uint32_t slots) {
 bool MapTable::AddBlock() {
   if (blockCount_ == directorySlots_) {
     const uint32_t slots = directorySlots_ + (directorySlots_ > 0 ? directorySlots_ : 1);
-    if (slots < directorySlots_ || slots > SIZE_MAX / sizeof(MapBlock*)) return false;
+    if (slots < directorySlots_ || slots > SIZE_MAX / kSlotBytes) return false;
     if (!ResizeDirectory(slots)) return false;
   }
   auto* block = static_cast<MapBlock*>(allocate_(sizeof(MapBlock)));
