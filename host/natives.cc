@@ -122,6 +122,26 @@ bool ReadText(Value* argument, char16_t (&field)[kMapTextLength]) {
   return true;
 }
 
+// A string argument of ASCII text shorter than kErrorTextCapacity, widened into `out` without
+// allocating; false for any other argument.
+bool WidenShortAscii(const Value* argument, char16_t (&out)[kErrorTextCapacity]) {
+  if (argument->data == nullptr || argument->data->type != kTypeString) return false;
+  const char* text = argument->data->text;
+  size_t n = 0;
+  for (; text[n] != 0; ++n) {
+    if (n == kErrorTextCapacity - 1 || static_cast<unsigned char>(text[n]) >= 0x80) return false;
+    out[n] = static_cast<char16_t>(text[n]);
+  }
+  out[n] = 0;
+  return true;
+}
+
+// The argument's text in UTF-16; null when memory ran out.
+port::Owned<char16_t> ReadWide(const Value* argument) {
+  const port::Owned<char> text = ArgToText(argument);
+  return text != nullptr ? ToWide(text.get()) : nullptr;
+}
+
 int32_t Fail(char* message, const char* text) {
   std::strncpy(message, text, kNativeMessageSize - 1);
   message[kNativeMessageSize - 1] = 0;
@@ -245,10 +265,18 @@ int32_t _sfunc_debugmode(Frame*, Value* first, Value*, char*) {
 
 int32_t _sfunc_error(Frame* frame, Value* first, Value*, char* message) {
   if (first == nullptr) return kTooFewArguments;
-  const port::Owned<char16_t> text = ArgToWide(first);
-  if (text == nullptr) return Fail(message, "Alloc failed");
-  RecordError(frame, text.get());
-  DeliverError(text.get());
+  // A report often tells that memory ran out, so a short ASCII text, as reports are, is widened
+  // on the stack.
+  char16_t shortText[kErrorTextCapacity];
+  port::Owned<char16_t> longText;
+  const char16_t* text = shortText;
+  if (!WidenShortAscii(first, shortText)) {
+    longText = ReadWide(first);
+    if (longText == nullptr) return Fail(message, "Alloc failed");
+    text = longText.get();
+  }
+  RecordError(frame, text);
+  DeliverError(text);
   return 0;
 }
 
