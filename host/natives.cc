@@ -29,6 +29,29 @@ const Frame* Outermost(const Frame* frame) {
   return frame;
 }
 
+// How far the last PlaceOf counted the lines of a script's text. The calls of a run mostly come
+// in text order, so each continues where the last stopped, and a check of a long configuration
+// counts each line once. Reset with the record, under g_recordLock like every use.
+struct LineCursor {
+  const char* source = nullptr;
+  const char* end = nullptr;  // of the source text
+  const char* at = nullptr;
+  const char* lineStart = nullptr;
+  int32_t line = 1;
+};
+LineCursor g_lineCursor;
+
+// Moves the cursor to a position in its text, from the start when the position is before it.
+void MoveCursor(LineCursor& c, const char* position) {
+  if (!std::less_equal<const char*>()(c.at, position)) c = {c.source, c.end, c.source, c.source, 1};
+  for (; c.at != position; ++c.at) {
+    if (*c.at == '\n') {
+      ++c.line;
+      c.lineStart = c.at + 1;
+    }
+  }
+}
+
 // The script and line where the frame stands. The position is compared as an address: it may
 // point outside the script's text.
 SourcePlace PlaceOf(const Frame* frame) {
@@ -41,18 +64,13 @@ SourcePlace PlaceOf(const Frame* frame) {
   const char* source = script->source;
   const char* position = frame->position;
   const std::less_equal<const char*> notAfter;
-  if (source == nullptr || position == nullptr || !notAfter(source, position) ||
-      !notAfter(position, source + std::strlen(source))) {
-    return place;
-  }
-  place.line = 1;
-  const char* lineStart = source;
-  for (const char* p = source; p != position; ++p) {
-    if (*p == '\n') {
-      ++place.line;
-      lineStart = p + 1;
-    }
-  }
+  if (source == nullptr || position == nullptr || !notAfter(source, position)) return place;
+  LineCursor& cursor = g_lineCursor;
+  if (cursor.source != source) cursor = {source, source + std::strlen(source), source, source, 1};
+  if (!notAfter(position, cursor.end)) return place;
+  MoveCursor(cursor, position);
+  place.line = cursor.line;
+  const char* lineStart = cursor.lineStart;
   while (*lineStart == ' ' || *lineStart == '\t') ++lineStart;
   place.text.assign(lineStart, std::strcspn(lineStart, "\r\n"));
   return place;
@@ -212,6 +230,7 @@ NativeEntry* HostNativeTable() {
 void SetConfigurationRecord(ConfigurationRecord* record) {
   const std::lock_guard<std::mutex> guard(g_recordLock);
   g_record = record;
+  g_lineCursor = {};  // the next run's text may sit where this one's was
 }
 
 void SetErrorSink(ErrorSink sink) {
