@@ -2,6 +2,21 @@
 
 namespace keytwine {
 
+bool Words::Next(std::string_view& word) {
+  constexpr std::string_view kSpace = " \t\n\v\f\r";
+  const size_t start = rest_.find_first_not_of(kSpace);
+  if (start == std::string_view::npos) return false;
+  rest_.remove_prefix(start);
+  word = rest_.substr(0, rest_.find_first_of(kSpace));
+  rest_.remove_prefix(word.size());
+  return true;
+}
+
+bool Words::AtEnd() {
+  std::string_view word;
+  return !Next(word);
+}
+
 bool ParseNumber(std::string_view word, uint32_t& value) {
   uint64_t base = 10;
   if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {

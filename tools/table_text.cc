@@ -4,7 +4,6 @@
 #include <cstring>
 #include <istream>
 #include <ostream>
-#include <sstream>
 #include <string_view>
 
 #include "host/utf8.h"
@@ -81,20 +80,17 @@ bool Field(std::string_view word, std::string_view name, std::string_view& value
   return true;
 }
 
-bool NumberField(std::istringstream& words, std::string_view name, uint32_t& value) {
-  std::string word;
-  std::string_view text;
-  return static_cast<bool>(words >> word) && Field(word, name, text) && ParseNumber(text, value);
+bool NumberField(Words& words, std::string_view name, uint32_t& value) {
+  std::string_view word, text;
+  return words.Next(word) && Field(word, name, text) && ParseNumber(text, value);
 }
 
-bool SignedField(std::istringstream& words, std::string_view name, int32_t& value) {
-  std::string word;
-  std::string_view text;
-  return static_cast<bool>(words >> word) && Field(word, name, text) &&
-         ParseSignedNumber(text, value);
+bool SignedField(Words& words, std::string_view name, int32_t& value) {
+  std::string_view word, text;
+  return words.Next(word) && Field(word, name, text) && ParseSignedNumber(text, value);
 }
 
-bool CommonFields(std::istringstream& words, MapEntry& e) {
+bool CommonFields(Words& words, MapEntry& e) {
   int32_t hold = 0;
   uint32_t vk = 0, scan = 0;
   if (!SignedField(words, "orientation", e.orientation) ||
@@ -109,10 +105,9 @@ bool CommonFields(std::istringstream& words, MapEntry& e) {
   return true;
 }
 
-bool KeysField(std::istringstream& words, MapEntry& e) {
-  std::string word;
-  std::string_view list;
-  if (!(words >> word) || !Field(word, "keys", list)) return false;
+bool KeysField(Words& words, MapEntry& e) {
+  std::string_view word, list;
+  if (!words.Next(word) || !Field(word, "keys", list)) return false;
   for (int k = 0; k < 4; ++k) {
     const size_t comma = list.find(',');
     uint32_t key = 0;
@@ -121,8 +116,7 @@ bool KeysField(std::istringstream& words, MapEntry& e) {
     e.keys[k] = static_cast<uint8_t>(key);
     if (comma != std::string_view::npos) list.remove_prefix(comma + 1);
   }
-  std::string rest;
-  return !(words >> rest);
+  return words.AtEnd();
 }
 
 void CopyText(char16_t (&field)[kMapTextLength], std::string_view utf8) {
@@ -133,8 +127,7 @@ void CopyText(char16_t (&field)[kMapTextLength], std::string_view utf8) {
 }
 
 // The texts are written unescaped, so the path ends at the last `" parameters="`.
-bool TextFields(const std::string& line, size_t from, MapEntry& e) {
-  const std::string_view rest = std::string_view(line).substr(from);
+bool TextFields(std::string_view rest, MapEntry& e) {
   constexpr std::string_view kPath = " path=\"", kParameters = "\" parameters=\"";
   if (rest.substr(0, kPath.size()) != kPath ||
       rest.size() < kPath.size() + kParameters.size() + 1 || rest.back() != '"') {
@@ -150,10 +143,11 @@ bool TextFields(const std::string& line, size_t from, MapEntry& e) {
 
 bool ReadEntry(const std::string& line, uint32_t expectedIndex, MapEntry& e) {
   std::memset(&e, 0, sizeof e);
-  std::istringstream words(line);
-  std::string index, type;
+  Words words(line);
+  std::string_view index, type;
   uint32_t number = 0;
-  if (!(words >> index >> type) || !ParseNumber(index, number) || number != expectedIndex) {
+  if (!words.Next(index) || !words.Next(type) || !ParseNumber(index, number) ||
+      number != expectedIndex) {
     return false;
   }
   uint32_t otherType = 0;
@@ -163,9 +157,7 @@ bool ReadEntry(const std::string& line, uint32_t expectedIndex, MapEntry& e) {
   }
   if (type != "exec") return false;
   e.type = Exec;
-  if (!CommonFields(words, e)) return false;
-  const std::streampos at = words.tellg();
-  return at != std::streampos(-1) && TextFields(line, static_cast<size_t>(at), e);
+  return CommonFields(words, e) && TextFields(words.Rest(), e);
 }
 
 bool ReadSetting(const std::string& line, HostSettings& settings) {

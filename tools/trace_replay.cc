@@ -61,31 +61,6 @@ void Replay::StartProgram(uint32_t index) {
   out << "start \"" << ToUtf8(entry->path) << "\" \"" << ToUtf8(entry->parameters) << "\"\n";
 }
 
-// The words of a trace line, split at white space as a stream in the C locale splits them.
-class Words {
- public:
-  explicit Words(std::string_view line) : rest_(line) {}
-
-  // The next word; false at the end of the line.
-  bool Next(std::string_view& word) {
-    constexpr std::string_view kSpace = " \t\n\v\f\r";
-    const size_t start = rest_.find_first_not_of(kSpace);
-    if (start == std::string_view::npos) return false;
-    rest_.remove_prefix(start);
-    word = rest_.substr(0, rest_.find_first_of(kSpace));
-    rest_.remove_prefix(word.size());
-    return true;
-  }
-
-  bool AtEnd() {
-    std::string_view word;
-    return !Next(word);
-  }
-
- private:
-  std::string_view rest_;
-};
-
 bool Numbers(Words& words, uint32_t* values, int required, int total) {
   std::string_view word;
   int n = 0;
