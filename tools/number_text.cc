@@ -2,13 +2,23 @@
 
 namespace keytwine {
 
+namespace {
+
+// The white space of the C locale.
+bool IsSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+}  // namespace
+
 bool Words::Next(std::string_view& word) {
-  constexpr std::string_view kSpace = " \t\n\v\f\r";
-  const size_t start = rest_.find_first_not_of(kSpace);
-  if (start == std::string_view::npos) return false;
-  rest_.remove_prefix(start);
-  word = rest_.substr(0, rest_.find_first_of(kSpace));
-  rest_.remove_prefix(word.size());
+  size_t start = 0;
+  while (start < rest_.size() && IsSpace(rest_[start])) ++start;
+  if (start == rest_.size()) return false;
+  size_t end = start + 1;
+  while (end < rest_.size() && !IsSpace(rest_[end])) ++end;
+  word = rest_.substr(start, end - start);
+  rest_.remove_prefix(end);
   return true;
 }
 
