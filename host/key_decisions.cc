@@ -7,7 +7,7 @@
 namespace keytwine {
 namespace {
 
-constexpr uint32_t kNoEntry = 0xFFFFFFFF;
+constexpr uint32_t kNoEntry = kNoMapEntry;
 
 // The IME key pair: Right Windows then F7, both with scan code 0x11.
 constexpr uint32_t kImePrefixVk = kVkRightWindows;
@@ -82,10 +82,13 @@ bool Matches(const MapEntry& e, bool portrait, const HookState& s, const KeyEven
   return SameKey(e, ev.vkCode, ev.scanCode) && ModifierConditionHolds(s, e.modifier, ev.vkCode);
 }
 
+// The searches visit only the entries of the key's virtual-key code, in table order.
 uint32_t FindMatch(const Remapper& r, bool portrait, const KeyEvent& ev) {
-  const uint32_t count = r.table.Count();
-  for (uint32_t i = 0; i < count; ++i) {
-    if (Matches(r.table.At(i), portrait, r.state, ev)) return i;
+  if (ev.vkCode > 0xFF) return kNoEntry;
+  const MapTable& t = r.table;
+  for (uint32_t i = t.FirstWithKey(static_cast<uint8_t>(ev.vkCode)); i != kNoEntry;
+       i = t.NextWithKey(i)) {
+    if (Matches(t.At(i), portrait, r.state, ev)) return i;
   }
   return kNoEntry;
 }
@@ -94,19 +97,22 @@ uint32_t FindMatch(const Remapper& r, bool portrait, const KeyEvent& ev) {
 // condition, orientation and flags not tested.
 bool FindComboEntry(const Remapper& r) {
   const LastEventRecord& last = r.state.lastEvent;
-  const uint32_t count = r.table.Count();
-  for (uint32_t i = 0; i < count; ++i) {
-    const MapEntry& e = r.table.At(i);
+  if (last.vkCode > 0xFF) return false;
+  const MapTable& t = r.table;
+  for (uint32_t i = t.FirstWithKey(static_cast<uint8_t>(last.vkCode)); i != kNoEntry;
+       i = t.NextWithKey(i)) {
+    const MapEntry& e = t.At(i);
     if (SameKey(e, last.vkCode, last.scanCode) && HasModifierCondition(e.modifier)) return true;
   }
   return false;
 }
 
-// The tap action of a hold entry at index `from`: the first later tap entry for the same key.
+// The tap action of a hold entry at index `from`, which matched the event: the first later tap
+// entry for the same key.
 uint32_t FindTapEntry(const Remapper& r, uint32_t from, const KeyEvent& ev) {
-  const uint32_t count = r.table.Count();
-  for (uint32_t i = from; i < count; ++i) {
-    const MapEntry& e = r.table.At(i);
+  const MapTable& t = r.table;
+  for (uint32_t i = from; i != kNoEntry; i = t.NextWithKey(i)) {
+    const MapEntry& e = t.At(i);
     if (SameKey(e, ev.vkCode, ev.scanCode) && e.hold == 0 && (e.type == Swap || e.type == Exec)) {
       return i;
     }
@@ -116,10 +122,16 @@ uint32_t FindTapEntry(const Remapper& r, uint32_t from, const KeyEvent& ev) {
 
 // --- Keys sent down ------------------------------------------------------------------------
 
-void ForgetSentKey(HookState& s, uint32_t vk) {
+// Forgets the sent keys whose code satisfies `drop`, keeping the order of the others.
+template <typename Drop>
+void ForgetSentKeys(HookState& s, Drop drop) {
   SentKey* const end = std::remove_if(s.sentDown, s.sentDown + s.sentDownCount,
-                                      [vk](const SentKey& key) { return key.vk == vk; });
+                                      [drop](const SentKey& key) { return drop(key.vk); });
   s.sentDownCount = static_cast<uint32_t>(end - s.sentDown);
+}
+
+void ForgetSentKey(HookState& s, uint32_t vk) {
+  ForgetSentKeys(s, [vk](uint32_t key) { return key == vk; });
 }
 
 void PressKey(const Remapper& r, uint8_t vk, uint32_t pressedFor) {
@@ -146,7 +158,10 @@ void ReleaseHeldSideKeys(const Remapper& r) {
 // The system releases every modifier it holds, whoever pressed it.
 void ReleaseHeldModifiers(const Remapper& r) {
   if (r.state.sideModifiers != 0) ReleaseHeldSideKeys(r);
-  for (const ModifierKey& m : kModifierKeys) ForgetSentKey(r.state, m.vk);
+  ForgetSentKeys(r.state, [](uint32_t key) {
+    return std::any_of(std::begin(kModifierKeys), std::end(kModifierKeys),
+                       [key](const ModifierKey& m) { return m.vk == key; });
+  });
   r.effects.ReleaseHeldModifiers();
 }
 

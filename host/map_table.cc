@@ -1,47 +1,74 @@
 #include "host/map_table.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 namespace keytwine {
+namespace {
 
-MapTable::MapTable(AllocateFn allocate) : allocate_(allocate ? allocate : &std::malloc) {}
+constexpr size_t kSlotBytes = sizeof(MapBlock*);  // NOLINT(bugprone-sizeof-expression)
 
-void MapTable::FreeBlock::operator()(MapEntry* block) const {
-  std::free(block);
+}  // namespace
+
+MapTable::MapTable(AllocateFn allocate) : allocate_(allocate ? allocate : &std::malloc) {
+  std::fill(std::begin(firstWithKey_), std::end(firstWithKey_), kNoMapEntry);
+  std::fill(std::begin(lastWithKey_), std::end(lastWithKey_), kNoMapEntry);
 }
 
-MapEntry* MapTable::NewBlock(uint32_t records) const {
-  return static_cast<MapEntry*>(allocate_(size_t{records} * sizeof(MapEntry)));
+MapTable::~MapTable() {
+  for (uint32_t b = 0; b < blockCount_; ++b) std::free(directory_[b]);
+  std::free(static_cast<void*>(directory_));
+}
+
+bool MapTable::ResizeDirectory(uint32_t slots) {
+  auto* directory = static_cast<MapBlock**>(allocate_(size_t{slots} * kSlotBytes));
+  if (directory == nullptr) return false;
+  if (blockCount_ > 0) std::memcpy(directory, directory_, size_t{blockCount_} * kSlotBytes);
+  std::free(static_cast<void*>(directory_));
+  directory_ = directory;
+  directorySlots_ = slots;
+  return true;
+}
+
+bool MapTable::AddBlock() {
+  if (blockCount_ == directorySlots_) {
+    const uint32_t slots = directorySlots_ + (directorySlots_ > 0 ? directorySlots_ : 1);
+    if (slots < directorySlots_ || slots > SIZE_MAX / kSlotBytes) return false;
+    if (!ResizeDirectory(slots)) return false;
+  }
+  auto* block = static_cast<MapBlock*>(allocate_(sizeof(MapBlock)));
+  if (block == nullptr) return false;
+  directory_[blockCount_++] = block;
+  return true;
 }
 
 bool MapTable::Append(const MapEntry& entry) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (count_ == capacity_) {
-    uint32_t grown = count_ + (count_ > 0 ? count_ : 1);
-    if (grown < count_) return false;  // the count no longer doubles in 32 bits
-    MapEntry* block = NewBlock(grown);
-    if (block == nullptr) return false;
-    if (count_ > 0) std::memcpy(block, entries_.get(), size_t{count_} * sizeof(MapEntry));
-    entries_.reset(block);
-    capacity_ = grown;
+  if (count_ == UINT32_MAX - 1) return false;  // kNoMapEntry is no index
+  if (count_ == Capacity() && !AddBlock()) return false;
+  MapBlock& block = BlockOf(count_);
+  std::memcpy(&block.records[Slot(count_)], &entry, sizeof(MapEntry));
+  block.nextWithKey[Slot(count_)] = kNoMapEntry;
+  uint32_t& last = lastWithKey_[entry.vkCode];
+  if (last == kNoMapEntry) {
+    firstWithKey_[entry.vkCode] = count_;
+  } else {
+    BlockOf(last).nextWithKey[Slot(last)] = count_;
   }
-  std::memcpy(entries_.get() + count_, &entry, sizeof(MapEntry));
+  last = count_;
   ++count_;
   return true;
 }
 
 bool MapTable::Compact() {
   std::lock_guard<std::mutex> guard(lock_);
-  if (count_ == capacity_) return true;
-  MapEntry* block = nullptr;
-  if (count_ > 0) {
-    block = NewBlock(count_);
-    if (block == nullptr) return false;
-    std::memcpy(block, entries_.get(), size_t{count_} * sizeof(MapEntry));
-  }
-  entries_.reset(block);
-  capacity_ = count_;
+  if (blockCount_ == directorySlots_) return true;
+  if (blockCount_ > 0) return ResizeDirectory(blockCount_);
+  std::free(static_cast<void*>(directory_));
+  directory_ = nullptr;
+  directorySlots_ = 0;
   return true;
 }
 

@@ -10,7 +10,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 
 namespace keytwine {
@@ -49,45 +48,73 @@ struct MapEntry {
   char16_t parameters[kMapTextLength];
 };
 
+// No entry: what the key index gives past the last entry of a key.
+inline constexpr uint32_t kNoMapEntry = 0xFFFFFFFF;
+
+// Records of the table that are stored together, with their links in the key index.
+inline constexpr uint32_t kMapBlockRecords = 8;
+struct MapBlock {
+  MapEntry records[kMapBlockRecords];
+  uint32_t nextWithKey[kMapBlockRecords];
+};
+
 // The ordered, growable array of entries. An entry's index is its identity: the hook posts it to
 // the main window to launch an Exec entry.
+//
+// The records are kept in blocks of kMapBlockRecords that never move, so that growing copies
+// no record and holds no second copy of the table; a small directory lists the blocks.
+//
+// The table also keeps an index by virtual-key code, so that the key decisions visit only the
+// entries of the event's key: per code the first such entry, and per entry the next one with
+// the same code, always in table order. Appending is the only way entries come in, and the
+// index is kept as each one does, so it needs no rebuild and reading it allocates nothing.
 class MapTable {
  public:
   // Where the table takes its storage from; replaceable so that tests can make growth fail.
   using AllocateFn = void* (*)(size_t bytes);
 
   explicit MapTable(AllocateFn allocate = nullptr);
+  ~MapTable();
   MapTable(const MapTable&) = delete;
   MapTable& operator=(const MapTable&) = delete;
 
-  // Appends a copy of the entry, growing the storage to 1, 2, 4, 8 ... records. Returns false
-  // and leaves the table unchanged when a larger block cannot be obtained. Thread-safe.
+  // Appends a copy of the entry, adding a block when the last one is full (and doubling the
+  // directory when it is full). Returns false and leaves the entries unchanged when a block or
+  // directory cannot be obtained. Thread-safe.
   bool Append(const MapEntry& entry);
 
-  // Shrinks the storage to exactly the count. When the new block cannot be obtained the table
-  // keeps its old storage and false is returned; the entries are unchanged either way.
+  // Shrinks the directory to exactly the blocks. When the new directory cannot be obtained the
+  // table keeps its old one and false is returned; the entries are unchanged either way.
   bool Compact();
 
   // Read access, for use after the configuration run (no lock).
   uint32_t Count() const { return count_; }
-  uint32_t Capacity() const { return capacity_; }
-  const MapEntry& At(uint32_t index) const { return entries_.get()[index]; }
+  // The records that the blocks hold.
+  uint32_t Capacity() const { return blockCount_ * kMapBlockRecords; }
+  uint32_t DirectorySlots() const { return directorySlots_; }
+  const MapEntry& At(uint32_t index) const { return BlockOf(index).records[Slot(index)]; }
   // The entry at index, or null when the index is outside the table.
-  const MapEntry* Find(uint32_t index) const {
-    return index < count_ ? &entries_.get()[index] : nullptr;
-  }
+  const MapEntry* Find(uint32_t index) const { return index < count_ ? &At(index) : nullptr; }
+
+  // The first entry for the virtual-key code, or kNoMapEntry.
+  uint32_t FirstWithKey(uint8_t vkCode) const { return firstWithKey_[vkCode]; }
+  // The next entry after index (an entry of the table) with the same code, or kNoMapEntry.
+  uint32_t NextWithKey(uint32_t index) const { return BlockOf(index).nextWithKey[Slot(index)]; }
 
  private:
-  struct FreeBlock {
-    void operator()(MapEntry* block) const;
-  };
-
-  MapEntry* NewBlock(uint32_t records) const;
+  MapBlock& BlockOf(uint32_t index) const { return *directory_[index / kMapBlockRecords]; }
+  static uint32_t Slot(uint32_t index) { return index % kMapBlockRecords; }
+  // Moves the block pointers into a new directory of `slots`; false when it cannot be obtained.
+  bool ResizeDirectory(uint32_t slots);
+  bool AddBlock();
 
   AllocateFn allocate_;
-  std::unique_ptr<MapEntry, FreeBlock> entries_;
+  MapBlock** directory_ = nullptr;
+  uint32_t directorySlots_ = 0;
+  uint32_t blockCount_ = 0;
+  uint32_t firstWithKey_[256];
+  uint32_t lastWithKey_[256];
   uint32_t count_ = 0;
-  uint32_t capacity_ = 0;
   std::mutex lock_;
 };
 

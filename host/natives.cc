@@ -9,6 +9,7 @@
 #include "host/map_table.h"
 #include "host/utf8.h"
 #include "script/text/native_args.h"
+#include "script/text/text.h"
 
 namespace keytwine {
 namespace {
@@ -28,6 +29,29 @@ const Frame* Outermost(const Frame* frame) {
   return frame;
 }
 
+// How far the last PlaceOf counted the lines of a script's text. The calls of a run mostly come
+// in text order, so each continues where the last stopped, and a check of a long configuration
+// counts each line once. Reset with the record, under g_recordLock like every use.
+struct LineCursor {
+  const char* source = nullptr;
+  const char* end = nullptr;  // of the source text
+  const char* at = nullptr;
+  const char* lineStart = nullptr;
+  int32_t line = 1;
+};
+LineCursor g_lineCursor;
+
+// Moves the cursor to a position in its text, from the start when the position is before it.
+void MoveCursor(LineCursor& c, const char* position) {
+  if (!std::less_equal<const char*>()(c.at, position)) c = {c.source, c.end, c.source, c.source, 1};
+  for (; c.at != position; ++c.at) {
+    if (*c.at == '\n') {
+      ++c.line;
+      c.lineStart = c.at + 1;
+    }
+  }
+}
+
 // The script and line where the frame stands. The position is compared as an address: it may
 // point outside the script's text.
 SourcePlace PlaceOf(const Frame* frame) {
@@ -40,18 +64,13 @@ SourcePlace PlaceOf(const Frame* frame) {
   const char* source = script->source;
   const char* position = frame->position;
   const std::less_equal<const char*> notAfter;
-  if (source == nullptr || position == nullptr || !notAfter(source, position) ||
-      !notAfter(position, source + std::strlen(source))) {
-    return place;
-  }
-  place.line = 1;
-  const char* lineStart = source;
-  for (const char* p = source; p != position; ++p) {
-    if (*p == '\n') {
-      ++place.line;
-      lineStart = p + 1;
-    }
-  }
+  if (source == nullptr || position == nullptr || !notAfter(source, position)) return place;
+  LineCursor& cursor = g_lineCursor;
+  if (cursor.source != source) cursor = {source, source + std::strlen(source), source, source, 1};
+  if (!notAfter(position, cursor.end)) return place;
+  MoveCursor(cursor, position);
+  place.line = cursor.line;
+  const char* lineStart = cursor.lineStart;
   while (*lineStart == ' ' || *lineStart == '\t') ++lineStart;
   place.text.assign(lineStart, std::strcspn(lineStart, "\r\n"));
   return place;
@@ -90,15 +109,55 @@ bool ReadKeyFields(Arguments& args, MapEntry& entry, EntryOrigin& origin) {
   return true;
 }
 
-// Copies at most kMapTextLength - 1 units of the argument's text; the field stays terminated.
-// False when memory ran out.
-bool ReadText(Value* argument, char16_t (&field)[kMapTextLength]) {
-  const port::Owned<char16_t> text = ArgToWide(argument);
-  if (text == nullptr) return false;
-  size_t n = 0;
-  for (; n < kMapTextLength - 1 && text.get()[n] != 0; ++n) field[n] = text.get()[n];
-  field[n] = 0;
+bool IsAscii(const char* text) {
+  for (; *text != 0; ++text) {
+    if (static_cast<unsigned char>(*text) >= 0x80) return false;
+  }
   return true;
+}
+
+// Copies at most kMapTextLength - 1 units; the field stays terminated.
+template <typename Unit>
+void CopyText(const Unit* text, char16_t (&field)[kMapTextLength]) {
+  size_t n = 0;
+  for (; n < kMapTextLength - 1 && text[n] != 0; ++n) field[n] = static_cast<char16_t>(text[n]);
+  field[n] = 0;
+}
+
+// ASCII, the usual text of paths and parameters, is the same in every code page and is widened
+// here: the code page conversion costs more than the rest of an exec call. False when memory ran
+// out.
+bool ReadText(Value* argument, char16_t (&field)[kMapTextLength]) {
+  const port::Owned<char> text = ArgToText(argument);
+  if (text == nullptr) return false;
+  if (IsAscii(text.get())) {
+    CopyText(text.get(), field);
+    return true;
+  }
+  const port::Owned<char16_t> wide = ToWide(text.get());
+  if (wide == nullptr) return false;
+  CopyText(wide.get(), field);
+  return true;
+}
+
+// A string argument of ASCII text shorter than kErrorTextCapacity, widened into `out` without
+// allocating; false for any other argument.
+bool WidenShortAscii(const Value* argument, char16_t (&out)[kErrorTextCapacity]) {
+  if (argument->data == nullptr || argument->data->type != kTypeString) return false;
+  const char* text = argument->data->text;
+  size_t n = 0;
+  for (; text[n] != 0; ++n) {
+    if (n == kErrorTextCapacity - 1 || static_cast<unsigned char>(text[n]) >= 0x80) return false;
+    out[n] = static_cast<char16_t>(text[n]);
+  }
+  out[n] = 0;
+  return true;
+}
+
+// The argument's text in UTF-16; null when memory ran out.
+port::Owned<char16_t> ReadWide(const Value* argument) {
+  const port::Owned<char> text = ArgToText(argument);
+  return text != nullptr ? ToWide(text.get()) : nullptr;
 }
 
 int32_t Fail(char* message, const char* text) {
@@ -171,6 +230,7 @@ NativeEntry* HostNativeTable() {
 void SetConfigurationRecord(ConfigurationRecord* record) {
   const std::lock_guard<std::mutex> guard(g_recordLock);
   g_record = record;
+  g_lineCursor = {};  // the next run's text may sit where this one's was
 }
 
 void SetErrorSink(ErrorSink sink) {
@@ -224,10 +284,18 @@ int32_t _sfunc_debugmode(Frame*, Value* first, Value*, char*) {
 
 int32_t _sfunc_error(Frame* frame, Value* first, Value*, char* message) {
   if (first == nullptr) return kTooFewArguments;
-  const port::Owned<char16_t> text = ArgToWide(first);
-  if (text == nullptr) return Fail(message, "Alloc failed");
-  RecordError(frame, text.get());
-  DeliverError(text.get());
+  // A report often tells that memory ran out, so a short ASCII text, as reports are, is widened
+  // on the stack.
+  char16_t shortText[kErrorTextCapacity];
+  port::Owned<char16_t> longText;
+  const char16_t* text = shortText;
+  if (!WidenShortAscii(first, shortText)) {
+    longText = ReadWide(first);
+    if (longText == nullptr) return Fail(message, "Alloc failed");
+    text = longText.get();
+  }
+  RecordError(frame, text);
+  DeliverError(text);
   return 0;
 }
 

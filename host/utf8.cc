@@ -5,14 +5,19 @@
 namespace keytwine {
 
 std::string ToUtf8(const char16_t* text) {
-  std::u16string copy;
-  while (text != nullptr && *text != 0) copy.push_back(*text++);
-  return ToUtf8(copy);
+  std::string out;
+  if (text != nullptr) AppendUtf8(out, text);
+  return out;
 }
 
 std::string ToUtf8(const std::u16string& text) {
   std::string out;
   out.reserve(text.size());
+  AppendUtf8(out, text);
+  return out;
+}
+
+void AppendUtf8(std::string& out, std::u16string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
     uint32_t c = text[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
@@ -38,7 +43,6 @@ std::string ToUtf8(const std::u16string& text) {
       out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
   }
-  return out;
 }
 
 std::u16string FromUtf8(std::string_view text) {

@@ -7,9 +7,10 @@
 
 namespace keytwine {
 
-// Unpaired surrogates become U+FFFD.
+// Unpaired surrogates become U+FFFD. A null text is empty.
 std::string ToUtf8(const std::u16string& text);
 std::string ToUtf8(const char16_t* text);
+void AppendUtf8(std::string& out, std::u16string_view text);
 
 // Malformed sequences become U+FFFD.
 std::u16string FromUtf8(std::string_view text);

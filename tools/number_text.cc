@@ -2,6 +2,31 @@
 
 namespace keytwine {
 
+namespace {
+
+// The white space of the C locale.
+bool IsSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+}  // namespace
+
+bool Words::Next(std::string_view& word) {
+  size_t start = 0;
+  while (start < rest_.size() && IsSpace(rest_[start])) ++start;
+  if (start == rest_.size()) return false;
+  size_t end = start + 1;
+  while (end < rest_.size() && !IsSpace(rest_[end])) ++end;
+  word = rest_.substr(start, end - start);
+  rest_.remove_prefix(end);
+  return true;
+}
+
+bool Words::AtEnd() {
+  std::string_view word;
+  return !Next(word);
+}
+
 bool ParseNumber(std::string_view word, uint32_t& value) {
   uint64_t base = 10;
   if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {

@@ -1,4 +1,5 @@
-// Number words of the tools' text formats: decimal, or hexadecimal after "0x".
+// Words and number words of the tools' text formats: words are split at white space, numbers
+// are decimal, or hexadecimal after "0x".
 #ifndef KEYTWINE_TOOLS_NUMBER_TEXT_H
 #define KEYTWINE_TOOLS_NUMBER_TEXT_H
 
@@ -6,6 +7,22 @@
 #include <string_view>
 
 namespace keytwine {
+
+// The words of a line, split at white space as a stream in the C locale splits them.
+class Words {
+ public:
+  explicit Words(std::string_view line) : rest_(line) {}
+
+  // The next word; false at the end of the line.
+  bool Next(std::string_view& word);
+  // True when no word is left.
+  bool AtEnd();
+  // What follows the last word taken.
+  std::string_view Rest() const { return rest_; }
+
+ private:
+  std::string_view rest_;
+};
 
 // Parses a whole word as an unsigned 32-bit number; false when it is not one or does not fit.
 bool ParseNumber(std::string_view word, uint32_t& value);

@@ -1,9 +1,9 @@
 #include "tools/table_text.h"
 
+#include <charconv>
 #include <cstring>
 #include <istream>
 #include <ostream>
-#include <sstream>
 #include <string_view>
 
 #include "host/utf8.h"
@@ -12,16 +12,62 @@
 namespace keytwine {
 namespace {
 
-std::string Hex(uint32_t value) {
-  std::ostringstream text;
-  text << "0x" << std::hex << value;
-  return text.str();
+// The text is built in one string with to_chars: a stream per number costs more than the rest
+// of printing together.
+template <typename Number>
+void AppendNumber(std::string& out, Number value, int base = 10) {
+  char digits[16];
+  const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value, base);
+  out.append(digits, end.ptr);
 }
 
-void PrintCommonFields(std::ostream& out, const MapEntry& e) {
-  out << " orientation=" << e.orientation << " modifier=" << e.modifier
-      << " hold=" << static_cast<int32_t>(e.hold) << " vk=" << Hex(e.vkCode)
-      << " scan=" << Hex(e.scanCode);
+void AppendHex(std::string& out, uint32_t value) {
+  out += "0x";
+  AppendNumber(out, value, 16);
+}
+
+void AppendCommonFields(std::string& out, const MapEntry& e) {
+  out += " orientation=";
+  AppendNumber(out, e.orientation);
+  out += " modifier=";
+  AppendNumber(out, e.modifier);
+  out += " hold=";
+  AppendNumber(out, static_cast<int32_t>(e.hold));
+  out += " vk=";
+  AppendHex(out, e.vkCode);
+  out += " scan=";
+  AppendHex(out, e.scanCode);
+}
+
+void AppendSetting(std::string& out, std::string_view name, auto value) {
+  out += name;
+  out += '=';
+  AppendNumber(out, value);
+  out += '\n';
+}
+
+void AppendEntry(std::string& out, uint32_t index, const MapEntry& e) {
+  AppendNumber(out, index);
+  out += ' ';
+  if (e.type == Exec || e.type == Swap) {
+    out += e.type == Exec ? "exec" : "swap";
+  } else {
+    AppendNumber(out, e.type);  // a type the decisions do not know, read back as its number
+  }
+  AppendCommonFields(out, e);
+  if (e.type == Exec) {
+    out += " path=\"";
+    AppendUtf8(out, e.path);
+    out += "\" parameters=\"";
+    AppendUtf8(out, e.parameters);
+    out += "\"\n";
+    return;
+  }
+  out += " keys=";
+  for (int k = 0; k < 4; ++k) {
+    AppendHex(out, e.keys[k]);
+    out += k < 3 ? ',' : '\n';
+  }
 }
 
 // Splits "name=value" and checks the name.
@@ -34,20 +80,17 @@ bool Field(std::string_view word, std::string_view name, std::string_view& value
   return true;
 }
 
-bool NumberField(std::istringstream& words, std::string_view name, uint32_t& value) {
-  std::string word;
-  std::string_view text;
-  return static_cast<bool>(words >> word) && Field(word, name, text) && ParseNumber(text, value);
+bool NumberField(Words& words, std::string_view name, uint32_t& value) {
+  std::string_view word, text;
+  return words.Next(word) && Field(word, name, text) && ParseNumber(text, value);
 }
 
-bool SignedField(std::istringstream& words, std::string_view name, int32_t& value) {
-  std::string word;
-  std::string_view text;
-  return static_cast<bool>(words >> word) && Field(word, name, text) &&
-         ParseSignedNumber(text, value);
+bool SignedField(Words& words, std::string_view name, int32_t& value) {
+  std::string_view word, text;
+  return words.Next(word) && Field(word, name, text) && ParseSignedNumber(text, value);
 }
 
-bool CommonFields(std::istringstream& words, MapEntry& e) {
+bool CommonFields(Words& words, MapEntry& e) {
   int32_t hold = 0;
   uint32_t vk = 0, scan = 0;
   if (!SignedField(words, "orientation", e.orientation) ||
@@ -62,10 +105,9 @@ bool CommonFields(std::istringstream& words, MapEntry& e) {
   return true;
 }
 
-bool KeysField(std::istringstream& words, MapEntry& e) {
-  std::string word;
-  std::string_view list;
-  if (!(words >> word) || !Field(word, "keys", list)) return false;
+bool KeysField(Words& words, MapEntry& e) {
+  std::string_view word, list;
+  if (!words.Next(word) || !Field(word, "keys", list)) return false;
   for (int k = 0; k < 4; ++k) {
     const size_t comma = list.find(',');
     uint32_t key = 0;
@@ -74,8 +116,7 @@ bool KeysField(std::istringstream& words, MapEntry& e) {
     e.keys[k] = static_cast<uint8_t>(key);
     if (comma != std::string_view::npos) list.remove_prefix(comma + 1);
   }
-  std::string rest;
-  return !(words >> rest);
+  return words.AtEnd();
 }
 
 void CopyText(char16_t (&field)[kMapTextLength], std::string_view utf8) {
@@ -86,8 +127,7 @@ void CopyText(char16_t (&field)[kMapTextLength], std::string_view utf8) {
 }
 
 // The texts are written unescaped, so the path ends at the last `" parameters="`.
-bool TextFields(const std::string& line, size_t from, MapEntry& e) {
-  const std::string_view rest = std::string_view(line).substr(from);
+bool TextFields(std::string_view rest, MapEntry& e) {
   constexpr std::string_view kPath = " path=\"", kParameters = "\" parameters=\"";
   if (rest.substr(0, kPath.size()) != kPath ||
       rest.size() < kPath.size() + kParameters.size() + 1 || rest.back() != '"') {
@@ -103,10 +143,11 @@ bool TextFields(const std::string& line, size_t from, MapEntry& e) {
 
 bool ReadEntry(const std::string& line, uint32_t expectedIndex, MapEntry& e) {
   std::memset(&e, 0, sizeof e);
-  std::istringstream words(line);
-  std::string index, type;
+  Words words(line);
+  std::string_view index, type;
   uint32_t number = 0;
-  if (!(words >> index >> type) || !ParseNumber(index, number) || number != expectedIndex) {
+  if (!words.Next(index) || !words.Next(type) || !ParseNumber(index, number) ||
+      number != expectedIndex) {
     return false;
   }
   uint32_t otherType = 0;
@@ -116,9 +157,7 @@ bool ReadEntry(const std::string& line, uint32_t expectedIndex, MapEntry& e) {
   }
   if (type != "exec") return false;
   e.type = Exec;
-  if (!CommonFields(words, e)) return false;
-  const std::streampos at = words.tellg();
-  return at != std::streampos(-1) && TextFields(line, static_cast<size_t>(at), e);
+  return CommonFields(words, e) && TextFields(words.Rest(), e);
 }
 
 bool ReadSetting(const std::string& line, HostSettings& settings) {
@@ -142,31 +181,20 @@ bool ReadSetting(const std::string& line, HostSettings& settings) {
 
 }  // namespace
 
-void PrintSettings(std::ostream& out, const HostSettings& settings) {
-  out << "useImeToggle=" << settings.useImeToggle.load() << "\n"
-      << "holdDuration=" << settings.holdDuration.load() << "\n"
-      << "debugMode=" << settings.debugMode.load() << "\n";
-}
-
-void PrintEntry(std::ostream& out, uint32_t index, const MapEntry& e) {
-  out << index << ' ';
-  if (e.type == Exec || e.type == Swap) {
-    out << (e.type == Exec ? "exec" : "swap");
-  } else {
-    out << e.type;  // a type the decisions do not know, read back as its number
-  }
-  PrintCommonFields(out, e);
-  if (e.type == Exec) {
-    out << " path=\"" << ToUtf8(e.path) << "\" parameters=\"" << ToUtf8(e.parameters) << "\"\n";
-  } else {
-    out << " keys=" << Hex(e.keys[0]) << "," << Hex(e.keys[1]) << "," << Hex(e.keys[2]) << ","
-        << Hex(e.keys[3]) << "\n";
-  }
+std::string TableText(const HostSettings& settings, const MapTable& table) {
+  constexpr size_t kTypicalLine = 96;
+  std::string text;
+  text.reserve((table.Count() + 3) * kTypicalLine);
+  AppendSetting(text, "useImeToggle", settings.useImeToggle.load());
+  AppendSetting(text, "holdDuration", settings.holdDuration.load());
+  AppendSetting(text, "debugMode", settings.debugMode.load());
+  for (uint32_t i = 0; i < table.Count(); ++i) AppendEntry(text, i, table.At(i));
+  return text;
 }
 
 void PrintTable(std::ostream& out, const HostSettings& settings, const MapTable& table) {
-  PrintSettings(out, settings);
-  for (uint32_t i = 0; i < table.Count(); ++i) PrintEntry(out, i, table.At(i));
+  const std::string text = TableText(settings, table);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 bool ReadTableText(std::istream& in, MapTable& table, HostSettings& settings, std::string& error) {

@@ -18,8 +18,8 @@
 
 namespace keytwine {
 
-void PrintSettings(std::ostream& out, const HostSettings& settings);
-void PrintEntry(std::ostream& out, uint32_t index, const MapEntry& entry);
+// The whole text, settings first; PrintTable writes it in one piece.
+std::string TableText(const HostSettings& settings, const MapTable& table);
 void PrintTable(std::ostream& out, const HostSettings& settings, const MapTable& table);
 
 // Reads settings and entries into the given table and settings. On a malformed line returns

@@ -2,7 +2,7 @@
 
 #include <istream>
 #include <ostream>
-#include <sstream>
+#include <string_view>
 #include <vector>
 
 #include "host/key_decisions.h"
@@ -61,13 +61,13 @@ void Replay::StartProgram(uint32_t index) {
   out << "start \"" << ToUtf8(entry->path) << "\" \"" << ToUtf8(entry->parameters) << "\"\n";
 }
 
-bool Numbers(std::istringstream& words, uint32_t* values, int required, int total) {
-  std::string word;
+bool Numbers(Words& words, uint32_t* values, int required, int total) {
+  std::string_view word;
   int n = 0;
-  for (; n < total && (words >> word); ++n) {
+  for (; n < total && words.Next(word); ++n) {
     if (!ParseNumber(word, values[n])) return false;
   }
-  return n >= required && !(words >> word);
+  return n >= required && words.AtEnd();
 }
 
 // Key and scan codes are bytes in the events the hook receives.
@@ -75,9 +75,9 @@ bool KeyCodes(uint32_t vk, uint32_t scan) {
   return vk <= 0xFF && scan <= 0xFF;
 }
 
-bool KindOfWord(const std::string& word, uint32_t& kind) {
+bool KindOfWord(std::string_view word, uint32_t& kind) {
   static constexpr struct {
-    const char* word;
+    std::string_view word;
     uint32_t kind;
   } kKinds[] = {
       {"down", kWmKeyDown}, {"up", kWmKeyUp}, {"sysdown", kWmSysKeyDown}, {"sysup", kWmSysKeyUp}};
@@ -91,31 +91,33 @@ bool KindOfWord(const std::string& word, uint32_t& kind) {
 }
 
 // Runs one trace line; false when it is malformed.
-bool RunLine(Replay& replay, const std::string& line) {
-  std::istringstream words(line);
-  std::string command, word;
-  if (!(words >> command)) return true;
+bool RunLine(Replay& replay, std::string_view line) {
+  Words words(line);
+  std::string_view command, word;
+  if (!words.Next(command)) return true;
   SimulatedDevice& device = replay.effects.Device();
   uint32_t kind = 0;
   if (command == "portrait" || command == "landscape") {
     device.portrait = command == "portrait";
-    return !(words >> word);
+    return words.AtEnd();
   }
   if (command == "desktop" || command == "device") {
     replay.state.sideModifiers = command == "desktop" ? 1 : 0;
-    return !(words >> word);
+    return words.AtEnd();
   }
   if (command == "keystate") {
     uint32_t vk = 0;
-    std::string state;
-    if (!(words >> word >> state) || !ParseNumber(word, vk) || vk > 0xFF) return false;
+    std::string_view state;
+    if (!words.Next(word) || !words.Next(state) || !ParseNumber(word, vk) || vk > 0xFF) {
+      return false;
+    }
     if (state != "down" && state != "up") return false;
     device.held[vk] = state == "down";
-    return !(words >> word);
+    return words.AtEnd();
   }
   if (command == "ime") {
     uint32_t mode[1] = {device.imeConversion};
-    if (!(words >> word) || (word != "open" && word != "closed")) return false;
+    if (!words.Next(word) || (word != "open" && word != "closed")) return false;
     if (!Numbers(words, mode, 0, 1)) return false;
     device.imeOpen = word == "open";
     device.imeConversion = mode[0];
@@ -132,7 +134,7 @@ bool RunLine(Replay& replay, const std::string& line) {
   if (command == "event") {
     int32_t nCode = 0;
     uint32_t v[6] = {0, 0, 0, 0, 0, 0};
-    if (!(words >> word) || !ParseSignedNumber(word, nCode) || !Numbers(words, v, 4, 6) ||
+    if (!words.Next(word) || !ParseSignedNumber(word, nCode) || !Numbers(words, v, 4, 6) ||
         !KeyCodes(v[1], v[2])) {
       return false;
     }

@@ -142,22 +142,39 @@ void* LimitedAllocate(size_t bytes) {
   return g_allowedAllocations-- > 0 ? std::malloc(bytes) : nullptr;
 }
 
-TEST(MapTable, GrowsByDoublingCompactsToTheCountAndSurvivesFailedGrowth) {
-  g_allowedAllocations = 4;
+TEST(MapTable, GrowsByBlocksKeepsItsKeyIndexAndSurvivesFailedGrowth) {
   MapTable table(&LimitedAllocate);
-  MapEntry entry{};
-  std::vector<uint32_t> seen;  // the capacity after each step, plus 100 when the step failed
-  const auto step = [&](bool done) { seen.push_back(table.Capacity() + (done ? 0 : 100)); };
-  for (entry.vkCode = 1; entry.vkCode <= 5; ++entry.vkCode) step(table.Append(entry));
-  step(table.Compact());  // no block for exactly 5 records: the old one stays
-  g_allowedAllocations = 1;
-  step(table.Compact());
-  step(table.Append(entry));  // no block to grow into: unchanged
-  g_allowedAllocations = 1;
-  step(table.Append(entry));  // grows from the count again
-  EXPECT_EQ(seen, (std::vector<uint32_t>{1, 2, 4, 4, 8, 108, 5, 105, 10}));
-  for (uint32_t i = 0; i <= 6; ++i)
-    EXPECT_EQ(table.Find(i) != nullptr ? table.Find(i)->vkCode : 0u, i < 6 ? i + 1 : 0u);
+  std::vector<uint32_t> seen;  // 10 * capacity + directory slots, plus 1000 when the step failed
+  const auto step = [&](int allowed, bool done) {
+    seen.push_back(table.Capacity() * 10 + table.DirectorySlots() + (done ? 0 : 1000));
+    g_allowedAllocations = allowed;  // for the next step
+  };
+  const auto append = [&] {  // entries alternate between two keys; hold is the index
+    MapEntry entry{};
+    entry.hold = table.Count();
+    entry.vkCode = static_cast<uint8_t>(1 + table.Count() % 2);
+    return table.Append(entry);
+  };
+  g_allowedAllocations = 2;  // the directory and the first block
+  for (int i = 0; i < 8; ++i) step(0, append());
+  step(1, append());  // no block and no larger directory: unchanged
+  step(1, append());  // a larger directory, no block
+  step(0, append());
+  for (int i = 0; i < 7; ++i) step(i < 6 ? 0 : 2, append());
+  step(0, append());         // a third block in a directory of 4
+  step(1, table.Compact());  // no directory of 3: the old one stays
+  step(0, table.Compact());
+  step(0, table.Compact());  // already compact: nothing to obtain
+  EXPECT_EQ(seen, (std::vector<uint32_t>{81,  81,  81,  81,  81,  81,  81,  81,  1081, 1082, 162,
+                                         162, 162, 162, 162, 162, 162, 162, 244, 1244, 243,  243}));
+  EXPECT_EQ(table.Find(17), nullptr);
+  std::vector<uint32_t> visited;  // the holds along the index of keys 1, 2 and 3
+  for (uint8_t vk = 1; vk <= 3; ++vk) {
+    for (uint32_t i = table.FirstWithKey(vk); i != kNoMapEntry; i = table.NextWithKey(i))
+      visited.push_back(table.Find(i)->hold);
+  }
+  EXPECT_EQ(visited,
+            (std::vector<uint32_t>{0, 2, 4, 6, 8, 10, 12, 14, 16, 1, 3, 5, 7, 9, 11, 13, 15}));
 }
 
 TEST(MapTable, ConcurrentAppendsLoseNothingAndKeepEachThreadsOrder) {
