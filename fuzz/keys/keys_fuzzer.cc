@@ -280,6 +280,21 @@ std::string TableBytes(const MapTable& table) {
   return bytes;
 }
 
+// The index by key code lists, for each code, exactly the entries with that code in table order.
+void CheckKeyIndex(const MapTable& table) {
+  uint32_t listed = 0;
+  for (uint32_t vk = 0; vk < 256; ++vk) {
+    uint32_t previous = kNoMapEntry;
+    for (uint32_t i = table.FirstWithKey(static_cast<uint8_t>(vk)); i != kNoMapEntry;
+         i = table.NextWithKey(i), ++listed) {
+      if (i >= table.Count() || table.At(i).vkCode != vk) __builtin_trap();
+      if (previous != kNoMapEntry && i <= previous) __builtin_trap();
+      previous = i;
+    }
+  }
+  if (listed != table.Count()) __builtin_trap();
+}
+
 void RunBinary(const uint8_t* data, size_t size) {
   if (size < 3) return;
   HostSettings settings;
@@ -292,6 +307,7 @@ void RunBinary(const uint8_t* data, size_t size) {
   for (uint32_t i = 0; i < entries && at + kEntryBytes <= size; ++i, at += kEntryBytes) {
     if (!table.Append(EntryOf(data + at))) return;
   }
+  CheckKeyIndex(table);
   const std::string tableBefore = TableBytes(table);
 
   Sequence s{.table = table, .settings = settings};

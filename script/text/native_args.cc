@@ -18,7 +18,7 @@ port::Owned<char> ArgToText(const Value* argument) {
 
 port::Owned<char16_t> ArgToWide(const Value* argument) {
   const port::Owned<char> text = ArgToText(argument);
-  return ToWide(text != nullptr ? text.get() : "");
+  return text != nullptr ? ToWide(text.get()) : nullptr;
 }
 
 }  // namespace keytwine

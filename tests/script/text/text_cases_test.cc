@@ -203,7 +203,7 @@ std::string NativeArg(const std::string& word) {
   if (made && word[0] != '#') SetTextData(made->data, Duplicate(DecodeBytes(word).c_str()));
   return std::to_string(ArgToInt(value)) + '/' +
          Shown(Checked([&] { return ArgToText(value); }).get()) + '/' +
-         Units(ArgToWide(value).get());
+         Units(Checked([&] { return ArgToWide(value); }).get());
 }
 
 // What a routine answers for one question word (several arguments are joined by ",").
