@@ -167,6 +167,23 @@ std::filesystem::path ScratchFolder(const std::string& name) {
   return folder;
 }
 
+uint32_t CodePageOf(const TestCase& testCase) {
+  const CaseSection* codePage = testCase.Find("codepage");
+  return codePage != nullptr ? std::stoul(codePage->argument) : 65001;
+}
+
+void WriteCaseFiles(const TestCase& testCase, const std::filesystem::path& folder,
+                    const std::string& inputName,
+                    const std::function<std::string(const CaseSection&)>& text) {
+  for (const CaseSection& section : testCase.sections) {
+    const bool input = &section == &testCase.sections[0];
+    if (!input && section.name != "file" && section.name != "file-hex") continue;
+    const std::filesystem::path path = folder / (input ? inputName : section.argument);
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << (text ? text(section) : section.text);
+  }
+}
+
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);

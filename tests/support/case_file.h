@@ -14,9 +14,13 @@
 #ifndef KEYTWINE_TESTS_SUPPORT_CASE_FILE_H
 #define KEYTWINE_TESTS_SUPPORT_CASE_FILE_H
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "script/port/port.h"
 
 namespace keytwine::testing {
 
@@ -76,6 +80,30 @@ std::string CaseFileLabel(const std::string& path);
 // An empty folder `name` in this process's scratch folder, which is removed when the process
 // ends.
 std::filesystem::path ScratchFolder(const std::string& name);
+
+// The code page that a "codepage N" section names; 65001 (UTF-8) without one.
+uint32_t CodePageOf(const TestCase& testCase);
+
+// Writes the case's input as `inputName` and then each "file NAME" or "file-hex NAME" section as
+// NAME into `folder`, making the folders on the way; `text` gives what a section's file holds
+// (by default its text).
+void WriteCaseFiles(const TestCase& testCase, const std::filesystem::path& folder,
+                    const std::string& inputName,
+                    const std::function<std::string(const CaseSection&)>& text = nullptr);
+
+// Runs `run` once, then again with each allocation of that run failing in turn, and once more
+// (failing none); `check(result, n)` sees each result, n = 0 the first, and returns false to stop.
+template <typename Run, typename Check>
+void EachAllocationFailing(const Run& run, const Check& check) {
+  const uint64_t before = port::AllocationCount();
+  auto result = run();
+  const uint64_t count = port::AllocationCount() - before;
+  for (uint64_t n = 1; check(result, n - 1) && n <= count + 1; ++n) {
+    port::FailAllocationAfter(n);
+    result = run();
+    port::FailAllocationAfter(0);
+  }
+}
 
 // text with every `from` replaced by `to`.
 std::string Replaced(std::string text, const std::string& from, const std::string& to);

@@ -53,10 +53,7 @@ TEST_P(CheckCases, PrintWhatTheyExpect) {
   for (size_t i = 0; i < file.Cases().size(); ++i) {
     const TestCase& testCase = file.Cases()[i];
     const fs::path folder = ScratchFolder("check-" + std::to_string(i));
-    std::ofstream(folder / "Keytwine.ns") << testCase.Input();
-    for (const CaseSection& section : testCase.sections) {
-      if (section.name == "file") std::ofstream(folder / section.argument) << section.text;
-    }
+    WriteCaseFiles(testCase, folder, "Keytwine.ns");
     const CaseSection *args = testCase.Find("args"), *trace = testCase.Find("trace");
     const char* codePage = std::getenv("KEYTWINE_TOOL_CODEPAGE");
     const bool shiftJis = args != nullptr && args->argument.find("--codepage 932") == 0;

@@ -13,7 +13,6 @@
 #include <cstddef>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -108,9 +107,8 @@ std::string FromHex(const std::string& text) {
 
 // Runs test.ns in `folder` through a whole engine life cycle; returns what it printed.
 std::string RunScript(const std::filesystem::path& folder, const TestCase& testCase) {
-  const CaseSection* codePage = testCase.Find("codepage");
   output.clear();
-  port::SetCodePage(codePage != nullptr ? std::stoul(codePage->argument) : 65001);
+  port::SetCodePage(CodePageOf(testCase));
   SetStopFlag(0);
   InitializeRuntime(natives, static_cast<int32_t>(std::size(natives)));
   Script* engine = NewEngine(0);
@@ -137,36 +135,26 @@ TEST_P(ScriptCases, PrintWhatTheyExpectAndSurviveEveryAllocationFailure) {
   CaseFile file(GetParam());
   for (size_t i = 0; i < file.Cases().size(); ++i) {
     const TestCase& testCase = file.Cases()[i];
-    // The case's files in a folder of their own: the input as test.ns, each "file NAME" section
-    // as NAME (with "@LIBRARY@" standing for the test extension library), each "file-hex NAME"
-    // section as the bytes its hex digits spell (a "file-hex test.ns" replaces the input).
+    // "@LIBRARY@" stands for the test extension library; a "file-hex test.ns" replaces the input.
     const std::filesystem::path folder = ScratchFolder("script-" + std::to_string(i));
-    for (const CaseSection& section : testCase.sections) {
-      const bool hex = section.name == "file-hex";
-      if (!hex && section.name != "file" && section.name != "input") continue;
-      std::string text = hex ? FromHex(section.text) : section.text;
-      text = Replaced(text, "@LIBRARY@", KEYTWINE_TEST_LIBRARY);
-      const std::string name = section.name == "input" ? "test.ns" : section.argument;
-      std::ofstream(folder / name, std::ios::binary) << text;
-    }
-    const uint64_t before = port::AllocationCount();
-    const std::string clean = RunScript(folder, testCase);
-    const uint64_t total = port::AllocationCount() - before;
-    file.Expect(testCase, "out", clean);
-    EXPECT_EQ(ActiveCount(), 0) << testCase.title;
+    WriteCaseFiles(testCase, folder, "test.ns", [](const CaseSection& section) {
+      const std::string text = section.name == "file-hex" ? FromHex(section.text) : section.text;
+      return Replaced(text, "@LIBRARY@", KEYTWINE_TEST_LIBRARY);
+    });
     const bool sweep = testCase.Find("no-sweep") == nullptr && !CaseFile::Updating();
-    for (uint64_t n = 1; sweep && n <= total + 1; ++n) {
-      port::FailAllocationAfter(n);
-      const std::string printed = RunScript(folder, testCase);
-      port::FailAllocationAfter(0);
-      ASSERT_EQ(ActiveCount(), 0) << testCase.title << ", allocation " << n;
-      if (printed != clean && printed.find("Alloc failed") == std::string::npos) {
-        ADD_FAILURE_AT(file.Path().c_str(), static_cast<int>(testCase.line))
-            << testCase.title << ": allocation " << n << " failed silently:\n"
-            << printed;
-        break;
-      }
-    }
+    std::string clean;
+    EachAllocationFailing(
+        [&] { return RunScript(folder, testCase); },
+        [&](const std::string& printed, uint64_t n) {
+          EXPECT_EQ(ActiveCount(), 0) << testCase.title << ", allocation " << n;
+          if (n == 0) file.Expect(testCase, "out", clean = printed);
+          if (n == 0 || printed == clean || printed.find("Alloc failed") != std::string::npos)
+            return sweep;
+          ADD_FAILURE_AT(file.Path().c_str(), static_cast<int>(testCase.line))
+              << testCase.title << ": allocation " << n << " failed silently:\n"
+              << printed;
+          return false;
+        });
   }
 }
 

@@ -161,17 +161,15 @@ std::string Checked(const std::string& table, const std::string& snippet, const 
     reports.clear();
     return table == "load" ? RunLoad(snippet, folder) : RunSnippet(table, snippet);
   };
-  const uint64_t before = port::AllocationCount();
-  std::string clean = run();
-  const uint64_t total = port::AllocationCount() - before;
-  for (uint64_t n = 1; sweep && n <= total + 1; ++n) {
-    port::FailAllocationAfter(n);
-    const std::string failed = run();
-    port::FailAllocationAfter(0);
-    if (failed.find("Alloc failed") != std::string::npos) continue;
-    EXPECT_EQ(Replaced(failed, " (no pattern)", ""), clean)  // a pattern may stay uncompiled
-        << snippet << ": allocation " << n;
-  }
+  std::string clean;
+  EachAllocationFailing(run, [&](const std::string& result, uint64_t n) {
+    if (n == 0) clean = result;
+    if (n > 0 && result.find("Alloc failed") == std::string::npos) {
+      EXPECT_EQ(Replaced(result, " (no pattern)", ""), clean)  // a pattern may stay uncompiled
+          << snippet << ": allocation " << n;
+    }
+    return sweep;
+  });
   return clean;
 }
 
@@ -182,18 +180,12 @@ TEST_P(FrontCases, GiveWhatTheyExpectAndSurviveEveryAllocationFailure) {
   InstallNativeTable(natives, 1);
   for (size_t i = 0; i < file.Cases().size(); ++i) {
     const TestCase& testCase = file.Cases()[i];
-    const CaseSection* codePage = testCase.Find("codepage");
-    port::SetCodePage(codePage != nullptr ? std::stoul(codePage->argument) : port::kCodePageUtf8);
+    port::SetCodePage(CodePageOf(testCase));
     const bool sweep = !CaseFile::Updating() && testCase.Find("no-sweep") == nullptr;
-    // The input as test.ns and each "file NAME" section as NAME, in a folder of the case's own.
     const fs::path folder = ScratchFolder("front-" + std::to_string(i));
-    for (const CaseSection& section : testCase.sections) {
-      if (section.name != "file" && section.name != "input") continue;
-      const fs::path path = folder / (section.name == "input" ? "test.ns" : section.argument);
-      fs::create_directories(path.parent_path());
-      std::ofstream(path, std::ios::binary)
-          << Replaced(Expanded(section.text), "@MODULE@", KEYTWINE_TEST_MODULE);
-    }
+    WriteCaseFiles(testCase, folder, "test.ns", [](const CaseSection& section) {
+      return Replaced(Expanded(section.text), "@MODULE@", KEYTWINE_TEST_MODULE);
+    });
     for (const CaseSection& section : testCase.sections) {
       if (!std::regex_match(section.name,
                             std::regex("tokens|flat|nested|parses|reference|declare|load")))

@@ -83,21 +83,6 @@ std::string Show(const ReferenceResult& outcome) {
   return shown;
 }
 
-// Runs `run` clean, then with each allocation it made failed in turn; `check` sees every result.
-template <typename Run, typename Check>
-void EachAllocationFailed(const Run& run, const Check& check) {
-  const uint64_t before = port::AllocationCount();
-  auto clean = run();
-  const uint64_t count = port::AllocationCount() - before;
-  check(clean, 0);
-  for (uint64_t n = 1; n <= count; ++n) {
-    port::FailAllocationAfter(n);
-    auto result = run();
-    port::FailAllocationAfter(0);
-    check(result, n);
-  }
-}
-
 using Report = std::function<void(const std::string& problem)>;
 
 std::string MatchAnswer(const CompiledPattern* compiled, const std::string& text,
@@ -114,13 +99,14 @@ std::string MatchAnswer(const CompiledPattern* compiled, const std::string& text
     report("the reference matcher says " + Show(reference));
   // Out of memory, the matcher may give no decision (-1), and then every capture is empty.
   if (text.size() > 10000) return Show(outcome);
-  EachAllocationFailed(
+  EachAllocationFailing(
       [&] { return FastMatch(compiled, text); },
       [&](const ReferenceResult& failed, uint64_t n) {
         bool empty = failed.captures.size() == outcome.captures.size();
         for (const auto& capture : failed.captures) empty &= capture.second.empty();
         if (Show(failed) != Show(outcome) && !(failed.matched == -1 && empty))
           report("allocation " + std::to_string(n) + " failed gives " + Show(failed));
+        return true;
       });
   return Show(outcome);
 }
@@ -139,12 +125,13 @@ std::string PatternAnswer(const std::string& kind, const std::string& question,
   std::string answers = Dump(compiled);
   for (size_t at; kind == "automata" && (at = answers.find('\n')) != std::string::npos;)
     answers.replace(at, 1, " / ");
-  EachAllocationFailed([&] { return CompilePattern(pattern.c_str()); },
-                       [&](CompiledPattern* failed, uint64_t n) {
-                         if (failed != nullptr && Dump(failed) != Dump(compiled))
-                           report("allocation " + std::to_string(n) + " failed: other automaton");
-                         FreePattern(failed);
-                       });
+  EachAllocationFailing([&] { return CompilePattern(pattern.c_str()); },
+                        [&](CompiledPattern* failed, uint64_t n) {
+                          if (failed != nullptr && Dump(failed) != Dump(compiled))
+                            report("allocation " + std::to_string(n) + " failed: other automaton");
+                          FreePattern(failed);
+                          return true;
+                        });
   if (compiled != nullptr && tree == nullptr) report("compiles, but has no tree");
   if (kind != "automata") answers = compiled != nullptr ? "" : "null; ";
   while (kind != "automata" && compiled != nullptr && words >> word)
@@ -275,8 +262,7 @@ std::string Answers(const TestCase& testCase, const std::string& kind, const std
 TEST_P(TextAndPatternCases, GiveTheirAnswers) {
   CaseFile file(GetParam());
   for (const TestCase& testCase : file.Cases()) {
-    const CaseSection* codePage = testCase.Find("codepage");
-    ASSERT_TRUE(port::SetCodePage(codePage ? std::stoul(codePage->argument) : 65001));
+    ASSERT_TRUE(port::SetCodePage(CodePageOf(testCase)));
     for (const CaseSection& section : testCase.sections) {
       if (&section == &testCase.sections[0] || section.name == "codepage") continue;
       std::istringstream lines(section.text);
