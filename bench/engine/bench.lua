@@ -1,6 +1,8 @@
 -- The work of the executor's micro-benchmarks (engine_bench.cc) in Lua 5.4. Each case runs
 -- repeatedly for about half a second; prints one line per case: name, microseconds per run and
 -- what the case computed (the same value the script version prints).
+--   lua5.4 bench.lua CASE RUNS runs one case exactly RUNS times, for instruction counts
+--   (valgrind --tool=callgrind) that are not timing noise.
 local cases = {}
 
 cases.count_loop = function()
@@ -39,6 +41,12 @@ cases.pattern_loop = function()
 end
 
 local order = {"count_loop", "fib", "string_build", "list_fill_lookup", "pattern_loop"}
+if arg[1] then
+  local result
+  for _ = 1, tonumber(arg[2] or 1) do result = cases[arg[1]]() end
+  print(arg[1], result)
+  return
+end
 for _, name in ipairs(order) do
   local run = cases[name]
   local result = run()

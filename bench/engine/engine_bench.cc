@@ -2,9 +2,9 @@
 // top level once per iteration; the work of each is done by bench/engine/bench.lua too, and
 // compare.sh prints the two side by side. Sums stay inside 32 bits.
 //
-// Every completed loop iteration of a script yields the processor once (port::YieldThread), so
-// the loop-heavy benchmarks include one yield per iteration. Names first assigned inside a block
-// are locals of that block, so the lists and captures that outlive a loop body are declared.
+// No script thread runs here, so loops do not yield the processor (a loop yields once per
+// iteration only while script threads run). Names first assigned inside a block are locals of
+// that block, so the lists and captures that outlive a loop body are declared.
 #include <benchmark/benchmark.h>
 
 #include <string>

@@ -300,6 +300,7 @@ struct RuntimeState {
   // would cost every loop iteration and call.
   std::atomic<int32_t> stopFlag{0};  // 1 while stopping
   std::atomic<int32_t> activeCount{0};
+  std::atomic<int32_t> scriptThreads{0};  // started and not yet ended
 };
 RuntimeState& Runtime();
 
@@ -314,6 +315,9 @@ bool IsStopping();
 void SetStopFlag(int32_t value);
 void AddActive(int32_t n);
 int32_t ActiveCount();
+// Script threads started and not yet ended, read and changed atomically.
+void AddScriptThreads(int32_t n);
+int32_t ScriptThreadCount();
 
 }  // namespace keytwine
 
