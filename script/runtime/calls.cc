@@ -198,7 +198,7 @@ bool BindDeclared(Frame* frame, const SyntaxNode* node, const Value* argument) {
   Value* local = DeclareVariable(frame, node->text, node->position);
   if (local == nullptr) return false;
   if (node->text[0] == '&') {
-    port::Free(local->data);  // its own integer 0, never shared
+    FreeDataOf(local);  // its own integer 0, never shared
     local->data = argument->data;
     local->elements = exec::ListHeadOf(frame, argument);
     return true;

@@ -95,8 +95,12 @@ inline bool IsFailedValue(const Value* value) {
   return value == FailedValue();
 }
 
-// A zeroed Value with its own zeroed ValueData (integer 0, not shared); null when memory runs out.
+// A zeroed Value with its own zeroed ValueData (integer 0, not shared), both in one block; null
+// when memory runs out.
 Value* NewValue();
+// Frees the data that value owns: a separate block, or nothing when it is the one NewValue made
+// with value. The caller has checked that value owns it and freed its string.
+void FreeDataOf(Value* value);
 // A Value record without data of its own: data and elements are those of variable (an alias).
 // Null when memory runs out.
 Value* NewAlias(const Value* variable);

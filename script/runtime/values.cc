@@ -1,5 +1,6 @@
 // Values: making, freeing, copying and assigning them, and converting their data between integer
 // and string.
+#include <cstddef>
 #include <cstring>
 #include <utility>
 
@@ -10,6 +11,19 @@
 namespace keytwine {
 
 namespace {
+
+// A Value made by NewValue and the ValueData it starts with, in one block: one allocation per
+// value instead of two. The data may later be replaced by data of another block (a by-reference
+// parameter); the inline data is then unused until the block is freed.
+struct ValueBlock {
+  Value value;
+  ValueData data;
+};
+static_assert(offsetof(ValueBlock, value) == 0);
+
+ValueData* InlineData(Value* value) {
+  return &reinterpret_cast<ValueBlock*>(value)->data;
+}
 
 template <typename T>
 T* NewZeroed() {
@@ -32,7 +46,7 @@ void FreeWorkChain(Value* work) {
         work = value->elements;
       }
       if (data->type == kTypeString) port::Free(data->text);
-      port::Free(data);
+      FreeDataOf(value);
     }
     port::Free(value->name);
     port::Free(value);
@@ -75,20 +89,24 @@ bool CopyChainAt(const Value* source, Value** copy, int32_t depth) {
 }  // namespace
 
 Value* NewValue() {
-  Value* value = NewZeroed<Value>();
-  if (value == nullptr) return nullptr;
-  value->data = NewZeroed<ValueData>();
-  if (value->data == nullptr) {
-    port::Free(value);
-    return nullptr;
-  }
+  auto* block = NewZeroed<ValueBlock>();
+  if (block == nullptr) return nullptr;
+  Value* value = &block->value;
+  value->data = &block->data;
   value->data->owner = value;
   return value;
 }
 
+void FreeDataOf(Value* value) {
+  // Every Value comes in a ValueBlock (aliases too), so no separate block can sit there.
+  if (value->data != InlineData(value)) port::Free(value->data);
+}
+
 Value* NewAlias(const Value* variable) {
-  Value* alias = NewZeroed<Value>();
-  if (alias == nullptr || variable == nullptr) return alias;
+  auto* block = NewZeroed<ValueBlock>();
+  if (block == nullptr) return nullptr;
+  Value* alias = &block->value;
+  if (variable == nullptr) return alias;
   alias->data = variable->data;
   alias->elements = variable->elements;
   return alias;
