@@ -270,7 +270,7 @@ Value* RunScriptFunction(Frame* caller, Script* script, FunctionEntry* entry, Va
     ReportError(caller, nullptr, caller->position, 1);
   if (callNode == nullptr || callNode->child == nullptr) return NewResult(caller, 0);
   if (!BindArg(&frame, arguments)) return FailedValue();
-  ValuePtr result(NewValue());
+  ValuePtr result(exec::NewTemporary());
   if (result == nullptr) {
     ReportError(&frame, kAllocFailed, frame.position);
     return FailedValue();
@@ -457,7 +457,7 @@ bool BindArg(Frame* frame, Value* arguments) {
 }
 
 Value* CallNative(Frame* frame, NativeFunction entry, const char* name, Value* arguments) {
-  ValuePtr result(NewValue());
+  ValuePtr result(exec::NewTemporary());
   if (result == nullptr) {
     ReportError(frame, kAllocFailed, frame->position);
     return FailedValue();

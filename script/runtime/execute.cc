@@ -82,6 +82,21 @@ bool PushMade(Walk& walk, Value* value) {
   return true;
 }
 
+// The entries of an out-list leave the outermost walk: they move out of the pool. False (the chain
+// freed) when memory runs out.
+bool MoveOutOfPool(Value** chain) {
+  for (Value** slot = chain; *slot != nullptr; slot = &(*slot)->next) {
+    Value* moved = exec::MoveToHeap(*slot);
+    if (moved == nullptr) {
+      FreeValueChain(*chain);
+      *chain = nullptr;
+      return false;
+    }
+    *slot = moved;
+  }
+  return true;
+}
+
 // Whether this walk holds aliases that a nested walk must not see released.
 bool Holding(const Walk& walk) {
   return exec::HoldsAliases(walk.top) || exec::HasPending(walk.frame);
@@ -153,7 +168,12 @@ bool DetachEntries(Frame* frame, Value** entries) {
   for (Value** slot = entries; *slot != nullptr; slot = &(*slot)->next) {
     Value* entry = *slot;
     entry->pattern = nullptr;
-    if (!exec::IsAlias(entry)) continue;
+    if (!exec::IsAlias(entry)) {
+      Value* moved = exec::MoveToHeap(entry);  // the entry becomes an element of the list
+      if (moved == nullptr) return false;
+      *slot = moved;
+      continue;
+    }
     Value* copy = exec::CopyEntry(frame, entry);
     if (copy == nullptr) return false;
     copy->next = entry->next;
@@ -180,7 +200,7 @@ bool ActBrace(Walk& walk, SyntaxNode* node) {
   ValueChainPtr owned(entries);
   if (result != ExecResult::Normal) return End(walk, result);
   if (!detached) return Report(walk, kAllocFailed);
-  Value* list = NewValue();
+  Value* list = exec::NewTemporary();
   if (list == nullptr) return Report(walk, kAllocFailed);
   list->elements = owned.release();
   list->wholeList = 1;
@@ -253,8 +273,10 @@ bool ActPattern(Walk& walk, SyntaxNode* node) {
 
 // Pushes an alias of variable (named when the walk names its entries).
 bool PushAlias(Walk& walk, const Value* variable) {
-  Value* alias = exec::NewAliasOf(walk.frame, variable);
+  Value* alias = exec::NewTemporaryAlias(nullptr);
   if (alias == nullptr) return Report(walk, kAllocFailed);
+  alias->data = variable->data;
+  alias->elements = exec::ListHeadOf(walk.frame, variable);
   Push(walk, alias);
   if (walk.naming && !CopyName(alias, variable->name, variable->hash)) {
     return Report(walk, kAllocFailed);
@@ -296,7 +318,7 @@ Value* IndexValue(Frame* frame, Value* base, const Value* index) {
     Value* element = ElementOf(frame, base, index->data);
     if (element == nullptr) return nullptr;  // reported
     if (exec::IsAlias(base)) {
-      result = NewAlias(element);
+      result = exec::NewTemporaryAlias(element);
       if (result != nullptr) result->elements = exec::ListOf(element);
     } else {
       result = exec::CopyEntry(frame, element);
@@ -317,7 +339,7 @@ bool ActIndex(Walk& walk, SyntaxNode* /*node*/) {
   ValuePtr base(Pop(walk));
   if (exec::IsShared(index.get())) {
     // A copy taken under the lock: another script thread may assign the variable meanwhile.
-    ValuePtr copy(NewValue());
+    ValuePtr copy(exec::NewTemporary());
     if (copy == nullptr) return Report(walk, kAllocFailed);
     if (!AssignData(walk.frame, copy->data, index->data)) return Fail(walk);
     index = std::move(copy);
@@ -340,7 +362,7 @@ bool ActIndex(Walk& walk, SyntaxNode* /*node*/) {
 }
 
 bool ActCallBegin(Walk& walk, SyntaxNode* /*node*/) {
-  Value* marker = NewAlias(nullptr);  // a Value without data
+  Value* marker = exec::NewTemporaryAlias(nullptr);  // a Value without data
   return PushMade(walk, marker);
 }
 
@@ -627,17 +649,22 @@ Action ActionFor(int32_t kind) {
   return kActions.actions[kind];
 }
 
-// Counts one Execute for as long as it lives; the outermost one of a thread fixes the stack base.
+// Counts one Execute for as long as it lives; the outermost one of a thread fixes the stack base
+// and holds the thread's pool of temporaries open.
 class ExecuteLevel {
  public:
   ExecuteLevel() : state_(exec::State()) {
     if (state_.executeDepth == 0) {
       state_.stackBase = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+      exec::OpenTemporaries();
     }
     ++state_.executeDepth;
   }
   ~ExecuteLevel() {
-    if (--state_.executeDepth == 0) state_.stackBase = 0;
+    if (--state_.executeDepth == 0) {
+      state_.stackBase = 0;
+      exec::CloseTemporaries();
+    }
   }
   ExecuteLevel(const ExecuteLevel&) = delete;
   ExecuteLevel& operator=(const ExecuteLevel&) = delete;
@@ -673,6 +700,10 @@ ExecResult Run(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value* retur
   if (outList != nullptr) {
     *outList = ReverseChain(walk.top);  // handed back in push order
     walk.top = nullptr;
+    if (level.Outermost() && !MoveOutOfPool(outList)) {
+      ReportError(frame, kAllocFailed, frame->position);
+      return ExecResult::Failed;
+    }
   } else if (level.Outermost()) {
     // The end of the last statement; then nothing of this thread can refer into retired lists.
     FreeValueChain(walk.top);

@@ -93,6 +93,22 @@ bool HoldsAliases(const Value* chain);
 // True when frame or an enclosing block frame has queued post-increments or decrements.
 bool HasPending(const Frame* frame);
 
+// Evaluation-stack entries come from a pool of the thread while a walk runs: no allocation per
+// push. The pool opens with the thread's outermost Execute and closes with it; blocks still in
+// use then (values handed out of the walk) keep it until they are freed. FreeValue knows the
+// pool's blocks. A pool entry must not get into anything that outlives its walk or that another
+// thread may free (variables, element lists, retired or pending lists): MoveToHeap first.
+void OpenTemporaries();
+void CloseTemporaries();
+// A zeroed Value with its own zeroed data, from the pool when it is open and has a block, else
+// from NewValue. Null when memory runs out.
+Value* NewTemporary();
+// As NewAlias, from the pool.
+Value* NewTemporaryAlias(const Value* variable);
+// The same value in a heap block of its own (value itself when it is not a pool entry); the pool
+// entry is given back. Null when memory runs out (value is then left as it was).
+Value* MoveToHeap(Value* value);
+
 // New temporaries; null when memory runs out (nothing reported).
 Value* NewInteger(int32_t integer);
 // Takes text (non-null).

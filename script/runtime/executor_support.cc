@@ -67,13 +67,13 @@ bool HasPending(const Frame* frame) {
 }
 
 Value* NewInteger(int32_t integer) {
-  Value* value = NewValue();
+  Value* value = NewTemporary();
   if (value != nullptr) value->data->integer = integer;
   return value;
 }
 
 Value* NewText(port::Owned<char> text) {
-  Value* value = NewValue();
+  Value* value = NewTemporary();
   if (value != nullptr) SetTextData(value->data, std::move(text));
   return value;
 }

@@ -208,7 +208,7 @@ Outcome JoinLists(const Value* left, const Value* right) {
     return Error(kAllocFailed);
   }
   Outcome outcome;
-  outcome.value = NewValue();
+  outcome.value = exec::NewTemporary();
   if (outcome.value == nullptr) {
     FreeValueChain(first);
     FreeValueChain(second);
@@ -243,8 +243,8 @@ Outcome ListOperation(const Value* left, const Value* right, int32_t code) {
 // where the argument list applies it before the call.) On a temporary it does nothing at all.
 Value* Postfix(Frame* frame, Value* operand, int32_t code) {
   if (!exec::IsAlias(operand) || frame == nullptr) return operand;
-  ValuePtr old(NewValue());
-  Value* alias = NewAlias(operand);
+  ValuePtr old(exec::NewTemporary());
+  Value* alias = NewAlias(operand);  // queued on the frame: not a temporary
   if (old == nullptr || alias == nullptr) {
     FreeValue(alias);
     ReportError(frame, kAllocFailed, frame->position);

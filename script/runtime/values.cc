@@ -6,7 +6,24 @@
 
 #include "script/runtime/engine.h"
 #include "script/runtime/error.h"
+#include "script/runtime/executor_internal.h"
 #include "script/text/text.h"
+
+#if defined(__SANITIZE_ADDRESS__)  // GCC
+#define KEYTWINE_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)  // clang
+#if __has_feature(address_sanitizer)
+#define KEYTWINE_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(KEYTWINE_ADDRESS_SANITIZER)
+#include <sanitizer/asan_interface.h>
+#define KEYTWINE_POOL_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define KEYTWINE_POOL_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define KEYTWINE_POOL_POISON(address, size) ((void)(address), (void)(size))
+#define KEYTWINE_POOL_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
 
 namespace keytwine {
 
@@ -30,6 +47,60 @@ T* NewZeroed() {
   return static_cast<T*>(port::AllocZero(sizeof(T)));
 }
 
+// --- Temporaries ---------------------------------------------------------------------------
+
+// The blocks of one thread's evaluation-stack entries, taken from one allocation made when the
+// thread's outermost walk begins. Trivially destructible (see ThreadState).
+struct TemporaryPool {
+  ValueBlock* blocks = nullptr;  // kPoolBlocks of them; null when there is no pool
+  Value* free = nullptr;         // chain of free blocks through next
+  int32_t inUse = 0;
+  bool open = false;  // hands out blocks; a closed pool is released once its last block returns
+};
+static_assert(std::is_trivially_destructible_v<TemporaryPool>);
+
+// Enough for the deepest walks of ordinary scripts; deeper recursion takes NewValue.
+constexpr int32_t kPoolBlocks = 512;
+
+TemporaryPool& Pool() {
+  thread_local TemporaryPool pool;
+  return pool;
+}
+
+// A free block is poisoned for the address sanitizer except its next link, so that a stale
+// reference to a freed temporary is caught as the heap would catch it.
+void PoisonFreeBlock(Value* value) {
+  KEYTWINE_POOL_POISON(value, offsetof(Value, next));
+  KEYTWINE_POOL_POISON(&reinterpret_cast<ValueBlock*>(value)->data, sizeof(ValueData));
+}
+void UnpoisonBlock(Value* value) {
+  KEYTWINE_POOL_UNPOISON(value, sizeof(ValueBlock));
+}
+
+bool InPool(const TemporaryPool& pool, const Value* value) {
+  const auto* block = reinterpret_cast<const ValueBlock*>(value);
+  return pool.blocks != nullptr && block >= pool.blocks && block < pool.blocks + kPoolBlocks;
+}
+
+void ReleasePool(TemporaryPool& pool) {
+  KEYTWINE_POOL_UNPOISON(pool.blocks, sizeof(ValueBlock) * kPoolBlocks);
+  port::Free(pool.blocks);
+  pool = TemporaryPool{};
+}
+
+// Gives the record of value back: to the pool it came from, or to the heap.
+void FreeRecord(Value* value) {
+  TemporaryPool& pool = Pool();
+  if (!InPool(pool, value)) {
+    port::Free(value);
+    return;
+  }
+  value->next = pool.free;
+  pool.free = value;
+  PoisonFreeBlock(value);
+  if (--pool.inUse == 0 && !pool.open) ReleasePool(pool);
+}
+
 // Frees every Value of a work chain. A Value that owns an element list has that list spliced in
 // front of the rest of the chain, so nested lists are released without recursion and without
 // memory of their own.
@@ -49,7 +120,7 @@ void FreeWorkChain(Value* work) {
       FreeDataOf(value);
     }
     port::Free(value->name);
-    port::Free(value);
+    FreeRecord(value);
   }
 }
 
@@ -87,6 +158,69 @@ bool CopyChainAt(const Value* source, Value** copy, int32_t depth) {
 }
 
 }  // namespace
+
+namespace exec {
+
+void OpenTemporaries() {
+  TemporaryPool& pool = Pool();
+  if (pool.blocks == nullptr) {
+    // Without memory for the pool every temporary comes from NewValue, as it would anyway.
+    pool.blocks = static_cast<ValueBlock*>(port::Alloc(sizeof(ValueBlock) * kPoolBlocks));
+    if (pool.blocks == nullptr) return;
+    for (int32_t i = kPoolBlocks - 1; i >= 0; --i) {
+      pool.blocks[i].value.next = pool.free;
+      pool.free = &pool.blocks[i].value;
+      PoisonFreeBlock(pool.free);
+    }
+  }
+  pool.open = true;
+}
+
+void CloseTemporaries() {
+  TemporaryPool& pool = Pool();
+  pool.open = false;
+  if (pool.blocks != nullptr && pool.inUse == 0) ReleasePool(pool);
+}
+
+Value* NewTemporary() {
+  TemporaryPool& pool = Pool();
+  if (!pool.open || pool.free == nullptr) return NewValue();
+  Value* value = pool.free;
+  pool.free = value->next;
+  ++pool.inUse;
+  UnpoisonBlock(value);
+  auto* block = reinterpret_cast<ValueBlock*>(value);
+  *block = ValueBlock{};
+  value->data = &block->data;
+  value->data->owner = value;
+  return value;
+}
+
+Value* NewTemporaryAlias(const Value* variable) {
+  Value* alias = NewTemporary();
+  if (alias == nullptr) return nullptr;
+  alias->data = variable != nullptr ? variable->data : nullptr;
+  alias->elements = variable != nullptr ? variable->elements : nullptr;
+  return alias;
+}
+
+Value* MoveToHeap(Value* value) {
+  if (!InPool(Pool(), value)) return value;
+  Value* moved = NewValue();
+  if (moved == nullptr) return nullptr;
+  ValueData* data = moved->data;
+  *moved = *value;
+  if (value->data == InlineData(value)) {
+    *data = *value->data;
+    moved->data = data;
+  }
+  if (moved->data != nullptr && moved->data->owner == value) moved->data->owner = moved;
+  // Name, string and elements now belong to moved: only the record goes back.
+  FreeRecord(value);
+  return moved;
+}
+
+}  // namespace exec
 
 Value* NewValue() {
   auto* block = NewZeroed<ValueBlock>();
