@@ -100,6 +100,7 @@ bool HasPending(const Frame* frame);
 // thread may free (variables, element lists, retired or pending lists): MoveToHeap first.
 void OpenTemporaries();
 void CloseTemporaries();
+bool TemporariesOpen();
 // A zeroed Value with its own zeroed data, from the pool when it is open and has a block, else
 // from NewValue. Null when memory runs out.
 Value* NewTemporary();
@@ -116,6 +117,11 @@ Value* NewText(port::Owned<char> text);
 // A temporary that owns a copy of entry's name, data and list and keeps its wholeList mark; null
 // when memory runs out.
 Value* CopyEntry(Frame* frame, const Value* entry);
+
+// Drops this thread's side index of the list whose first element value is (being freed).
+void ForgetListHead(const Value* value);
+// Frees this thread's list indexes (when its outermost walk ends).
+void ReleaseListIndexes();
 
 // --- Shared data ---------------------------------------------------------------------------
 

@@ -92,6 +92,7 @@ void ReleasePool(TemporaryPool& pool) {
 void FreeRecord(Value* value) {
   TemporaryPool& pool = Pool();
   if (!InPool(pool, value)) {
+    exec::ForgetListHead(value);
     port::Free(value);
     return;
   }
@@ -176,7 +177,12 @@ void OpenTemporaries() {
   pool.open = true;
 }
 
+bool TemporariesOpen() {
+  return Pool().open;
+}
+
 void CloseTemporaries() {
+  ReleaseListIndexes();
   TemporaryPool& pool = Pool();
   pool.open = false;
   if (pool.blocks != nullptr && pool.inUse == 0) ReleasePool(pool);
