@@ -256,6 +256,8 @@ class FrameGuard {
 // for "script.name" of the named script ("Script not Found" reported with the name as position
 // when no loaded script has that name). Null when not found.
 Value* LookUpVariable(Frame* frame, const char* name);
+// The same with the hash of name already known.
+Value* LookUpVariable(Frame* frame, const char* name, NameHash hash);
 // Declares name (a leading "&" dropped) as integer 0 in frame's own locals; a name already
 // there reports name + " :Declaration overlaps" at position and yields null, as does memory
 // running out ("Alloc failed").

@@ -208,9 +208,30 @@ bool ActBrace(Walk& walk, SyntaxNode* node) {
   return true;
 }
 
+// A string temporary whose assignment ends its statement gives its text to the target instead of
+// a copy: nothing reads the result (the statement's end discards it).
+bool MoveText(Walk& walk, const SyntaxNode* node, ValueData* target, Value* value) {
+  ValueData* data = value->data;
+  if (walk.naming || node->next == nullptr || node->next->kind != T_SEMICOLON ||
+      data->owner != value || data->type != kTypeString || data->text == nullptr) {
+    return false;
+  }
+  char* old = nullptr;
+  {
+    exec::SharedLock lock(walk.frame, target->shared != 0);
+    if (target->type == kTypeString) old = target->text;
+    target->text = data->text;
+    target->type = kTypeString;
+  }
+  data->integer = 0;
+  data->type = kTypeInteger;
+  port::Free(old);
+  return true;
+}
+
 // target = value: a pattern target binds its captures, a list on either side replaces the
 // target's list, otherwise the scalar is assigned. The value is the result.
-bool ActAssign(Walk& walk, SyntaxNode* /*node*/) {
+bool ActAssign(Walk& walk, SyntaxNode* node) {
   if (!HasTwoOperands(walk)) return Report(walk, kSentenceError);
   ValuePtr value(Pop(walk));
   ValuePtr target(Pop(walk));
@@ -222,7 +243,8 @@ bool ActAssign(Walk& walk, SyntaxNode* /*node*/) {
     if (MatchAndAssign(walk.frame, target->pattern, text.get()) < 0) return Fail(walk);
   } else if (value->wholeList != 0 || target->wholeList != 0) {
     if (!exec::ReplaceList(walk.frame, target.get(), value.get())) return Fail(walk);
-  } else if (!AssignData(walk.frame, target->data, value->data)) {
+  } else if (!MoveText(walk, node, target->data, value.get()) &&
+             !AssignData(walk.frame, target->data, value->data)) {
     return Fail(walk);
   }
   if (walk.naming && !CopyName(value.get(), target->name, target->hash)) {
@@ -292,10 +314,12 @@ bool ActDeclare(Walk& walk, SyntaxNode* node) {
 
 // A name is looked up through the frames and the globals; an unknown one is declared in the
 // current frame, or reported under #option(explicit).
-Value* ResolveVariable(Frame* frame, const char* text, const char* position) {
-  const char* name = text != nullptr ? text : "";
+Value* ResolveVariable(Frame* frame, const SyntaxNode* node) {
+  const char* name = node->text != nullptr ? node->text : "";
   if (*name == '&') ++name;
-  if (Value* variable = LookUpVariable(frame, name)) return variable;
+  const NameHash hash = node->nameHash != 0 ? node->nameHash : ComputeNameHash(name);
+  const char* position = node->position;
+  if (Value* variable = LookUpVariable(frame, name, hash)) return variable;
   if (frame->script != nullptr && frame->script->optionExplicit != 0) {
     ReportNamedError(frame, name, kVariableNotDefined, position);
     return nullptr;
@@ -304,7 +328,7 @@ Value* ResolveVariable(Frame* frame, const char* text, const char* position) {
 }
 
 bool ActVariable(Walk& walk, SyntaxNode* node) {
-  Value* variable = ResolveVariable(walk.frame, node->text, node->position);
+  Value* variable = ResolveVariable(walk.frame, node);
   if (variable == nullptr) return Fail(walk);
   return PushAlias(walk, variable);
 }

@@ -128,12 +128,19 @@ void ReleaseListIndexes();
 // Holds the VariableLock of frame's engine while it lives, when shared is true.
 class SharedLock {
  public:
-  SharedLock(const Frame* frame, bool shared);
-  ~SharedLock();
+  // Inline: most data is not shared, and this is asked on every read of a variable.
+  SharedLock(const Frame* frame, bool shared) {
+    if (shared) Enter(frame);
+  }
+  ~SharedLock() {
+    if (lock_ != nullptr) Leave();
+  }
   SharedLock(const SharedLock&) = delete;
   SharedLock& operator=(const SharedLock&) = delete;
 
  private:
+  void Enter(const Frame* frame);
+  void Leave();
   port::Lock* lock_ = nullptr;
 };
 
@@ -149,7 +156,10 @@ int32_t AddToData(const Frame* frame, ValueData* data, int32_t delta);
 // The first element of value's list, read under the lock when value is shared: another script
 // thread may replace or grow that list meanwhile. What it gives stays alive until this thread's
 // next safe point, since a replaced list is retired rather than freed.
-Value* ListHeadOf(const Frame* frame, const Value* value);
+inline Value* ListHeadOf(const Frame* frame, const Value* value) {
+  SharedLock lock(frame, IsShared(value));
+  return ListOf(value);
+}
 // NewAlias(variable) with its list head read by ListHeadOf. Null when memory runs out.
 Value* NewAliasOf(const Frame* frame, const Value* variable);
 

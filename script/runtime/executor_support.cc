@@ -103,14 +103,13 @@ Value* CopyEntry(Frame* frame, const Value* entry) {
 
 // --- Shared data ---------------------------------------------------------------------------
 
-SharedLock::SharedLock(const Frame* frame, bool shared) {
-  if (!shared) return;
+void SharedLock::Enter(const Frame* frame) {
   lock_ = LockOf(frame);
   if (lock_ != nullptr) lock_->Enter();
 }
 
-SharedLock::~SharedLock() {
-  if (lock_ != nullptr) lock_->Leave();
+void SharedLock::Leave() {
+  lock_->Leave();
 }
 
 bool TruthOf(const Frame* frame, const Value* value) {
@@ -134,11 +133,6 @@ int32_t AddToData(const Frame* frame, ValueData* data, int32_t delta) {
   const auto result = static_cast<int32_t>(sum);
   SetIntegerData(data, result);
   return result;
-}
-
-Value* ListHeadOf(const Frame* frame, const Value* value) {
-  SharedLock lock(frame, IsShared(value));
-  return ListOf(value);
 }
 
 Value* NewAliasOf(const Frame* frame, const Value* variable) {

@@ -19,7 +19,11 @@ Value* GlobalsOf(Script* script) {
 
 Value* LookUpVariable(Frame* frame, const char* name) {
   if (frame == nullptr || name == nullptr) return nullptr;
-  const NameHash hash = ComputeNameHash(name);
+  return LookUpVariable(frame, name, ComputeNameHash(name));
+}
+
+Value* LookUpVariable(Frame* frame, const char* name, NameHash hash) {
+  if (frame == nullptr || name == nullptr) return nullptr;
   for (Frame* scope = frame; scope != nullptr; scope = scope->parent) {
     if (Value* local = FindInList(scope->locals, name, hash)) return local;
   }
