@@ -195,7 +195,7 @@ bool BindPattern(Frame* frame, const SyntaxNode* node, const Value* argument) {
 
 // "&name" shares the argument's data (and so its list); a plain name gets copies.
 bool BindDeclared(Frame* frame, const SyntaxNode* node, const Value* argument) {
-  Value* local = DeclareVariable(frame, node->text, node->position);
+  Value* local = exec::DeclareParameter(frame, node->text, node->position);
   if (local == nullptr) return false;
   if (node->text[0] == '&') {
     FreeDataOf(local);  // its own integer 0, never shared
@@ -431,23 +431,22 @@ bool BindArg(Frame* frame, Value* arguments) {
     arg->elements = nullptr;
   }
   if (arg == nullptr) {
-    arg = AppendToList(&frame->locals, kArgName, nullptr);
-    if (arg == nullptr) {
-      ReportError(frame, kAllocFailed, frame->position);
-      return false;
-    }
+    arg = exec::DeclareParameter(frame, kArgName, frame->position);
+    if (arg == nullptr) return false;
   }
   SetIntegerData(arg->data, 0);
   if (arguments == nullptr) return true;
   Value* list = nullptr;
   Value** slot = &list;
   for (const Value* argument = arguments; argument != nullptr; argument = argument->next) {
-    Value* element = exec::NewAliasOf(frame, argument);
+    Value* element = exec::NewTemporaryAlias(nullptr);  // left with the frame
     if (element == nullptr) {
       FreeValueChain(list);
       ReportError(frame, kAllocFailed, frame->position);
       return false;
     }
+    element->data = argument->data;
+    element->elements = exec::ListHeadOf(frame, argument);
     *slot = element;
     slot = &element->next;
   }

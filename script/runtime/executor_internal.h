@@ -118,6 +118,10 @@ Value* NewText(port::Owned<char> text);
 // when memory runs out.
 Value* CopyEntry(Frame* frame, const Value* entry);
 
+// DeclareVariable for a parameter or `arg` of a call frame, whose record comes from the pool: a
+// call frame is left by the thread that made it, and its locals never become globals.
+Value* DeclareParameter(Frame* frame, const char* name, const char* position);
+
 // Drops this thread's side index of the list whose first element value is (being freed).
 void ForgetListHead(const Value* value);
 // Frees this thread's list indexes (when its outermost walk ends).
@@ -160,8 +164,6 @@ inline Value* ListHeadOf(const Frame* frame, const Value* value) {
   SharedLock lock(frame, IsShared(value));
   return ListOf(value);
 }
-// NewAlias(variable) with its list head read by ListHeadOf. Null when memory runs out.
-Value* NewAliasOf(const Frame* frame, const Value* variable);
 
 // Deep copy of value's element list (under the lock when shared). False when memory runs out.
 bool CopyListOf(const Frame* frame, const Value* value, Value** copy);

@@ -135,14 +135,6 @@ int32_t AddToData(const Frame* frame, ValueData* data, int32_t delta) {
   return result;
 }
 
-Value* NewAliasOf(const Frame* frame, const Value* variable) {
-  Value* alias = NewAlias(nullptr);
-  if (alias == nullptr) return nullptr;
-  alias->data = variable->data;
-  alias->elements = ListHeadOf(frame, variable);
-  return alias;
-}
-
 bool CopyListOf(const Frame* frame, const Value* value, Value** copy) {
   SharedLock lock(frame, IsShared(value));
   return CopyValueChain(ListOf(value), copy);

@@ -5,6 +5,7 @@
 
 #include "script/runtime/engine.h"
 #include "script/runtime/error.h"
+#include "script/runtime/executor_internal.h"
 #include "script/text/text.h"
 
 namespace keytwine {
@@ -51,6 +52,32 @@ Value* DeclareVariable(Frame* frame, const char* name, const char* position) {
   if (variable == nullptr) ReportError(frame, kAllocFailed, position);
   return variable;
 }
+
+namespace exec {
+
+Value* DeclareParameter(Frame* frame, const char* name, const char* position) {
+  if (*name == '&') ++name;
+  const NameHash hash = ComputeNameHash(name);
+  Value** slot = &frame->locals;
+  for (; *slot != nullptr; slot = &(*slot)->next) {
+    const Value* local = *slot;
+    if (local->hash == hash && local->name != nullptr && std::strcmp(local->name, name) == 0) {
+      ReportNamedError(frame, name, kDeclarationOverlaps, position);
+      return nullptr;
+    }
+  }
+  ValuePtr variable(NewTemporary());
+  if (variable != nullptr) variable->name = Duplicate(name).release();
+  if (variable == nullptr || variable->name == nullptr) {
+    ReportError(frame, kAllocFailed, position);
+    return nullptr;
+  }
+  variable->hash = hash;
+  *slot = variable.release();
+  return *slot;
+}
+
+}  // namespace exec
 
 Value* SetOrDeclare(Frame* frame, const char* name, const ValueData* data) {
   if (frame == nullptr || name == nullptr) return nullptr;
