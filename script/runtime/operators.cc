@@ -244,7 +244,8 @@ Outcome ListOperation(const Value* left, const Value* right, int32_t code) {
 Value* Postfix(Frame* frame, Value* operand, int32_t code) {
   if (!exec::IsAlias(operand) || frame == nullptr) return operand;
   ValuePtr old(exec::NewTemporary());
-  Value* alias = NewAlias(operand);  // queued on the frame: not a temporary
+  // Queued on the frame, which this thread applies or leaves: a pool entry will do.
+  Value* alias = exec::NewTemporaryAlias(operand);
   if (old == nullptr || alias == nullptr) {
     FreeValue(alias);
     ReportError(frame, kAllocFailed, frame->position);

@@ -118,9 +118,9 @@ void FreeWorkChain(Value* work) {
         work = value->elements;
       }
       if (data->type == kTypeString) port::Free(data->text);
-      FreeDataOf(value);
+      if (data != InlineData(value)) port::Free(data);  // as FreeDataOf, without the call
     }
-    port::Free(value->name);
+    if (value->name != nullptr) port::Free(value->name);
     FreeRecord(value);
   }
 }
