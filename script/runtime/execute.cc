@@ -124,19 +124,6 @@ Frame BlockFrame(const Walk& walk) {
   return block;
 }
 
-// Gives an entry a copy of name (no name when name is null).
-bool CopyName(Value* entry, const char* name, NameHash hash) {
-  char* copy = nullptr;
-  if (name != nullptr) {
-    copy = Duplicate(name).release();
-    if (copy == nullptr) return false;
-  }
-  port::Free(entry->name);
-  entry->name = copy;
-  entry->hash = copy != nullptr ? hash : 0;
-  return true;
-}
-
 // --- Actions ---------------------------------------------------------------------------------
 
 bool ActNothing(Walk& /*walk*/, SyntaxNode* /*node*/) {
@@ -247,7 +234,7 @@ bool ActAssign(Walk& walk, SyntaxNode* node) {
              !AssignData(walk.frame, target->data, value->data)) {
     return Fail(walk);
   }
-  if (walk.naming && !CopyName(value.get(), target->name, target->hash)) {
+  if (walk.naming && !exec::SetName(value.get(), target->name, target->hash)) {
     return Report(walk, kAllocFailed);
   }
   Push(walk, value.release());
@@ -300,7 +287,7 @@ bool PushAlias(Walk& walk, const Value* variable) {
   alias->data = variable->data;
   alias->elements = exec::ListHeadOf(walk.frame, variable);
   Push(walk, alias);
-  if (walk.naming && !CopyName(alias, variable->name, variable->hash)) {
+  if (walk.naming && !exec::SetName(alias, variable->name, variable->hash)) {
     return Report(walk, kAllocFailed);
   }
   return true;

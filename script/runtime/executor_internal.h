@@ -104,6 +104,9 @@ bool TemporariesOpen();
 // A zeroed Value with its own zeroed data, from the pool when it is open and has a block, else
 // from NewValue. Null when memory runs out.
 Value* NewTemporary();
+// Gives value a copy of name (none when name is null) with its hash, in the room of a pool entry
+// when it fits there. False when memory runs out (value keeps its name then).
+bool SetName(Value* value, const char* name, NameHash hash);
 // As NewAlias, from the pool.
 Value* NewTemporaryAlias(const Value* variable);
 // The same value in a heap block of its own (value itself when it is not a pool entry); the pool

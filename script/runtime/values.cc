@@ -51,9 +51,16 @@ T* NewZeroed() {
 
 // The blocks of one thread's evaluation-stack entries, taken from one allocation made when the
 // thread's outermost walk begins. Trivially destructible (see ThreadState).
+// A pool entry has room for a short name as well: parameters are named on every call.
+struct PoolBlock {
+  ValueBlock block;
+  char name[24];
+};
+static_assert(offsetof(PoolBlock, block) == 0);
+
 struct TemporaryPool {
-  ValueBlock* blocks = nullptr;  // kPoolBlocks of them; null when there is no pool
-  Value* free = nullptr;         // chain of free blocks through next
+  PoolBlock* blocks = nullptr;  // kPoolBlocks of them; null when there is no pool
+  Value* free = nullptr;        // chain of free blocks through next
   int32_t inUse = 0;
   bool open = false;  // hands out blocks; a closed pool is released once its last block returns
 };
@@ -71,19 +78,30 @@ TemporaryPool& Pool() {
 // reference to a freed temporary is caught as the heap would catch it.
 void PoisonFreeBlock(Value* value) {
   KEYTWINE_POOL_POISON(value, offsetof(Value, next));
-  KEYTWINE_POOL_POISON(&reinterpret_cast<ValueBlock*>(value)->data, sizeof(ValueData));
+  KEYTWINE_POOL_POISON(&reinterpret_cast<ValueBlock*>(value)->data,
+                       sizeof(PoolBlock) - offsetof(ValueBlock, data));
 }
 void UnpoisonBlock(Value* value) {
-  KEYTWINE_POOL_UNPOISON(value, sizeof(ValueBlock));
+  KEYTWINE_POOL_UNPOISON(value, sizeof(PoolBlock));
 }
 
 bool InPool(const TemporaryPool& pool, const Value* value) {
-  const auto* block = reinterpret_cast<const ValueBlock*>(value);
+  const auto* block = reinterpret_cast<const PoolBlock*>(value);
   return pool.blocks != nullptr && block >= pool.blocks && block < pool.blocks + kPoolBlocks;
 }
 
+// The name room of a pool entry.
+char* PoolName(Value* value) {
+  return reinterpret_cast<PoolBlock*>(value)->name;
+}
+// Whether value's name is held in its own pool entry rather than allocated.
+bool HasPoolName(const Value* value) {
+  return value->name != nullptr && InPool(Pool(), value) &&
+         value->name == PoolName(const_cast<Value*>(value));
+}
+
 void ReleasePool(TemporaryPool& pool) {
-  KEYTWINE_POOL_UNPOISON(pool.blocks, sizeof(ValueBlock) * kPoolBlocks);
+  KEYTWINE_POOL_UNPOISON(pool.blocks, sizeof(PoolBlock) * kPoolBlocks);
   port::Free(pool.blocks);
   pool = TemporaryPool{};
 }
@@ -120,7 +138,7 @@ void FreeWorkChain(Value* work) {
       if (data->type == kTypeString) port::Free(data->text);
       if (data != InlineData(value)) port::Free(data);  // as FreeDataOf, without the call
     }
-    if (value->name != nullptr) port::Free(value->name);
+    if (value->name != nullptr && !HasPoolName(value)) port::Free(value->name);
     FreeRecord(value);
   }
 }
@@ -166,11 +184,11 @@ void OpenTemporaries() {
   TemporaryPool& pool = Pool();
   if (pool.blocks == nullptr) {
     // Without memory for the pool every temporary comes from NewValue, as it would anyway.
-    pool.blocks = static_cast<ValueBlock*>(port::Alloc(sizeof(ValueBlock) * kPoolBlocks));
+    pool.blocks = static_cast<PoolBlock*>(port::Alloc(sizeof(PoolBlock) * kPoolBlocks));
     if (pool.blocks == nullptr) return;
     for (int32_t i = kPoolBlocks - 1; i >= 0; --i) {
-      pool.blocks[i].value.next = pool.free;
-      pool.free = &pool.blocks[i].value;
+      pool.blocks[i].block.value.next = pool.free;
+      pool.free = &pool.blocks[i].block.value;
       PoisonFreeBlock(pool.free);
     }
   }
@@ -210,10 +228,36 @@ Value* NewTemporaryAlias(const Value* variable) {
   return alias;
 }
 
+bool SetName(Value* value, const char* name, NameHash hash) {
+  char* copy = nullptr;
+  if (name != nullptr) {
+    const size_t length = std::strlen(name);
+    if (InPool(Pool(), value) && length < sizeof(PoolBlock::name)) {
+      copy = PoolName(value);
+      if (name != copy) std::memmove(copy, name, length + 1);
+    } else {
+      copy = Duplicate(name).release();
+      if (copy == nullptr) return false;
+    }
+  }
+  if (value->name != nullptr && !HasPoolName(value)) port::Free(value->name);
+  value->name = copy;
+  value->hash = copy != nullptr ? hash : 0;
+  return true;
+}
+
 Value* MoveToHeap(Value* value) {
   if (!InPool(Pool(), value)) return value;
   Value* moved = NewValue();
   if (moved == nullptr) return nullptr;
+  if (HasPoolName(value)) {
+    char* name = Duplicate(value->name).release();
+    if (name == nullptr) {
+      FreeValue(moved);
+      return nullptr;
+    }
+    value->name = name;
+  }
   ValueData* data = moved->data;
   *moved = *value;
   if (value->data == InlineData(value)) {

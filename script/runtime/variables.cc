@@ -67,12 +67,10 @@ Value* DeclareParameter(Frame* frame, const char* name, const char* position) {
     }
   }
   ValuePtr variable(NewTemporary());
-  if (variable != nullptr) variable->name = Duplicate(name).release();
-  if (variable == nullptr || variable->name == nullptr) {
+  if (variable == nullptr || !SetName(variable.get(), name, hash)) {
     ReportError(frame, kAllocFailed, position);
     return nullptr;
   }
-  variable->hash = hash;
   *slot = variable.release();
   return *slot;
 }
