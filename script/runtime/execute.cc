@@ -10,6 +10,7 @@
 
 #include "script/front/syntax.h"
 #include "script/front/tokens.h"
+#include "script/pattern/pattern.h"
 #include "script/runtime/calls.h"
 #include "script/runtime/error.h"
 #include "script/runtime/execute.h"
@@ -260,6 +261,29 @@ bool ActNumber(Walk& walk, SyntaxNode* node) {
   return PushMade(walk, exec::NewInteger(node->number));
 }
 
+// The pattern of a string literal without references that is matched against (`x =~ "..."`):
+// compiled on its first evaluation as =~ would compile its text each time, and kept in the node
+// for every later one (and every script thread). Null when it cannot be kept: =~ compiles then.
+CompiledPattern* MatchedLiteralPattern(SyntaxNode* node, const char* text) {
+  std::atomic_ref<CompiledPattern*> kept(node->pattern);
+  if (CompiledPattern* pattern = kept.load(std::memory_order_acquire)) return pattern;
+  if (node->kind != T_STRING || node->next == nullptr || node->next->kind != T_MATCH ||
+      std::strchr(node->text, '%') != nullptr) {
+    return nullptr;
+  }
+  Owned<char> doubled = DoubleBackslashes(text);
+  if (doubled == nullptr) return nullptr;
+  PatternFailure failure = kPatternCompiled;
+  CompiledPattern* compiled = CompilePattern(doubled.get(), &failure);
+  if (compiled == nullptr) return nullptr;
+  CompiledPattern* first = nullptr;
+  if (!kept.compare_exchange_strong(first, compiled, std::memory_order_acq_rel)) {
+    FreePattern(compiled);  // another thread kept its own
+    return first;
+  }
+  return compiled;
+}
+
 bool ActString(Walk& walk, SyntaxNode* node) {
   Owned<char> text;
   {
@@ -267,9 +291,10 @@ bool ActString(Walk& walk, SyntaxNode* node) {
     text = BuildString(walk.frame, node->text);
   }
   if (text == nullptr) return Fail(walk);
+  CompiledPattern* pattern = MatchedLiteralPattern(node, text.get());
   Value* value = exec::NewText(std::move(text));
   if (value == nullptr) return Report(walk, kAllocFailed);
-  value->pattern = node->pattern;
+  value->pattern = pattern;
   Push(walk, value);
   return true;
 }
