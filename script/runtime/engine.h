@@ -162,7 +162,17 @@ bool IsTrue(const ValueData* data);
 
 // --- Lists ---------------------------------------------------------------------------------
 
-// First Value of the chain named name (hash first, then strcmp); null when absent.
+// Whether two names are the same text: strcmp for the short names of variables and elements,
+// without the call.
+inline bool SameName(const char* a, const char* b) {
+  while (*a != 0 && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
+// First Value of the chain named name (hash first, then the text); null when absent.
 Value* FindInList(Value* list, const char* name);
 Value* FindInList(Value* list, const char* name, NameHash hash);
 // Appends a new Value at the end of *head, named by a copy of name (null for an unnamed

@@ -89,7 +89,7 @@ Value** NameSlot(const ListIndex& index, const char* name, NameHash hash) {
   for (uint32_t i = TableHash(name) & mask;; i = (i + 1) & mask) {
     Value* element = index.names[i];
     if (element == nullptr) return &index.names[i];
-    if (element->hash == hash && std::strcmp(element->name, name) == 0) return &index.names[i];
+    if (element->hash == hash && SameName(element->name, name)) return &index.names[i];
   }
 }
 
@@ -233,8 +233,7 @@ Value* NamedElement(Frame* frame, Value* holder, const char* name, int32_t share
     count = index->count;
   } else {
     for (Value* element = holder->elements; element != nullptr; element = element->next) {
-      if (element->hash == hash && element->name != nullptr &&
-          std::strcmp(element->name, name) == 0) {
+      if (element->hash == hash && element->name != nullptr && SameName(element->name, name)) {
         return element;
       }
       slot = &element->next;
@@ -296,7 +295,7 @@ void ReleaseListIndexes() {
 Value* FindInList(Value* list, const char* name, NameHash hash) {
   if (name == nullptr) return nullptr;
   for (Value* value = list; value != nullptr; value = value->next) {
-    if (value->hash == hash && value->name != nullptr && std::strcmp(value->name, name) == 0) {
+    if (value->hash == hash && value->name != nullptr && SameName(value->name, name)) {
       return value;
     }
   }

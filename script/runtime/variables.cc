@@ -61,7 +61,7 @@ Value* DeclareParameter(Frame* frame, const char* name, const char* position) {
   Value** slot = &frame->locals;
   for (; *slot != nullptr; slot = &(*slot)->next) {
     const Value* local = *slot;
-    if (local->hash == hash && local->name != nullptr && std::strcmp(local->name, name) == 0) {
+    if (local->hash == hash && local->name != nullptr && SameName(local->name, name)) {
       ReportNamedError(frame, name, kDeclarationOverlaps, position);
       return nullptr;
     }
