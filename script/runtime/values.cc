@@ -335,7 +335,7 @@ bool AssignData(Frame* frame, ValueData* destination, const ValueData* source) {
   }
   destination->type = source->type;
   if (locked) engine->variableLock.Leave();
-  port::Free(old);
+  if (old != nullptr) port::Free(old);
   return true;
 }
 
