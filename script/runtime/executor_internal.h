@@ -101,6 +101,8 @@ bool HasPending(const Frame* frame);
 void OpenTemporaries();
 void CloseTemporaries();
 bool TemporariesOpen();
+// Whether value is an entry of this thread's pool.
+bool IsTemporary(const Value* value);
 // A zeroed Value with its own zeroed data, from the pool when it is open and has a block, else
 // from NewValue. Null when memory runs out.
 Value* NewTemporary();

@@ -130,7 +130,9 @@ bool Extend(ListIndex& index) {
 // The up-to-date index of the list that starts at head, made when it has none; null when the
 // list is short or memory runs out (the caller walks the chain then).
 ListIndex* IndexOf(Value* head) {
-  if (head == nullptr || !exec::TemporariesOpen()) return nullptr;
+  // A list of pool entries (the elements of arg) is not indexed: pool entries are reused without
+  // ForgetListHead, so an index of one could outlive its list.
+  if (head == nullptr || !exec::TemporariesOpen() || exec::IsTemporary(head)) return nullptr;
   ListIndexes& indexes = Indexes();
   ListIndex* index = nullptr;
   for (ListIndex& candidate : indexes.lists) {

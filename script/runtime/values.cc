@@ -195,6 +195,10 @@ void OpenTemporaries() {
   pool.open = true;
 }
 
+bool IsTemporary(const Value* value) {
+  return InPool(Pool(), value);
+}
+
 bool TemporariesOpen() {
   return Pool().open;
 }
@@ -298,6 +302,17 @@ Value* NewAlias(const Value* variable) {
 
 void FreeValue(Value* value) {
   if (value == nullptr || IsFailedValue(value)) return;
+  // Most values freed are stack entries that own nothing but their record: an integer, an alias
+  // or a marker without a name.
+  const ValueData* data = value->data;
+  const bool ownsNothing =
+      value->name == nullptr && value->elements == nullptr &&
+      (data == nullptr ||
+       (data == InlineData(value) ? data->type != kTypeString : data->owner != value));
+  if (ownsNothing) {
+    FreeRecord(value);
+    return;
+  }
   value->next = nullptr;
   FreeWorkChain(value);
 }
