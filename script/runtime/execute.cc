@@ -626,8 +626,44 @@ bool ActLoopBody(Walk& walk, SyntaxNode* node) {
 }
 
 // Every kind the parser does not leave in expression position falls here too.
+// Whether entry is a plain integer that nothing else can see: a temporary without name, list or
+// pattern role, whose record may take the result of an operation on it.
+bool IsPlainInteger(const Value* entry) {
+  const ValueData* data = entry->data;
+  return data->owner == entry && data->type == kTypeInteger && data->shared == 0 &&
+         entry->name == nullptr && entry->elements == nullptr && entry->wholeList == 0;
+}
+
+bool IsUnsharedInteger(const Value* entry) {
+  return entry->wholeList == 0 && entry->data->type == kTypeInteger && entry->data->shared == 0;
+}
+
+// Integers that no other script thread can change, computed without BinaryOperation; the result
+// goes into the record of an operand that is a plain temporary when there is one. False when the
+// general path must do it (it also reports what fails).
+bool IntegerBinary(Walk& walk, const SyntaxNode* node) {
+  Value* right = walk.top;
+  Value* left = right->next;
+  if (!IsUnsharedInteger(left) || !IsUnsharedInteger(right)) return false;
+  int32_t integer = 0;
+  if (!exec::IntegerOperands(left->data->integer, right->data->integer, node->kind, &integer)) {
+    return false;
+  }
+  Value* result = IsPlainInteger(right) ? right : IsPlainInteger(left) ? left : nullptr;
+  if (result == nullptr && (result = exec::NewInteger(0)) == nullptr) return false;
+  Value* second = Pop(walk);
+  Value* first = Pop(walk);
+  if (first != result) FreeValue(first);
+  if (second != result) FreeValue(second);
+  result->data->integer = integer;
+  result->pattern = nullptr;
+  Push(walk, result);
+  return true;
+}
+
 bool ActBinary(Walk& walk, SyntaxNode* node) {
   if (!HasTwoOperands(walk)) return Report(walk, kSentenceError);
+  if (IntegerBinary(walk, node)) return true;
   ValuePtr right(Pop(walk));
   ValuePtr left(Pop(walk));
   Value* result = BinaryOperation(walk.frame, left.get(), right.get(), node->kind);

@@ -132,6 +132,10 @@ void ForgetListHead(const Value* value);
 // Frees this thread's list indexes (when its outermost walk ends).
 void ReleaseListIndexes();
 
+// The integer result of binary operator code on l and r, as BinaryOperation computes it; false
+// when it would report an error instead (division by zero, an operator integers do not have).
+bool IntegerOperands(int32_t l, int32_t r, int32_t code, int32_t* result);
+
 // --- Shared data ---------------------------------------------------------------------------
 
 // Holds the VariableLock of frame's engine while it lives, when shared is true.
