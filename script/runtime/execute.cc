@@ -630,12 +630,13 @@ bool ActLoopBody(Walk& walk, SyntaxNode* node) {
 // pattern role, whose record may take the result of an operation on it.
 bool IsPlainInteger(const Value* entry) {
   const ValueData* data = entry->data;
-  return data->owner == entry && data->type == kTypeInteger && data->shared == 0 &&
+  return data->owner == entry && data->shared == 0 && data->type == kTypeInteger &&
          entry->name == nullptr && entry->elements == nullptr && entry->wholeList == 0;
 }
 
+// The shared flag first: the data of a shared entry may be assigned by another thread meanwhile.
 bool IsUnsharedInteger(const Value* entry) {
-  return entry->wholeList == 0 && entry->data->type == kTypeInteger && entry->data->shared == 0;
+  return entry->data->shared == 0 && entry->wholeList == 0 && entry->data->type == kTypeInteger;
 }
 
 // Integers that no other script thread can change, computed without BinaryOperation; the result
