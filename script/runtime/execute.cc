@@ -61,7 +61,9 @@ bool HasOperand(const Walk& walk) {
   return walk.top != nullptr && walk.top->data != nullptr;
 }
 bool HasTwoOperands(const Walk& walk) {
-  return HasOperand(walk) && walk.top->next != nullptr && walk.top->next->data != nullptr;
+  const Value* top = walk.top;
+  return top != nullptr && top->data != nullptr && top->next != nullptr &&
+         top->next->data != nullptr;
 }
 
 bool End(Walk& walk, ExecResult result) {

@@ -36,6 +36,8 @@ struct ListIndex {
 };
 
 constexpr int32_t kIndexedLists = 4;
+// The size of one slot of the position array and the name table: an element pointer.
+constexpr size_t kSlotBytes = sizeof(Value*);  // NOLINT(bugprone-sizeof-expression)
 // Shorter lists are walked: an index would cost more than it saves.
 constexpr int32_t kIndexFrom = 16;
 
@@ -61,7 +63,7 @@ bool AddName(ListIndex& index, Value* element);
 
 bool GrowNames(ListIndex& index) {
   const int32_t capacity = index.nameCapacity == 0 ? 64 : index.nameCapacity * 2;
-  auto* names = static_cast<Value**>(port::AllocZero(sizeof(Value*) * capacity));
+  auto* names = static_cast<Value**>(port::AllocZero(kSlotBytes * capacity));
   if (names == nullptr) return false;
   Value** old = index.names;
   const int32_t oldCapacity = index.nameCapacity;
@@ -107,9 +109,9 @@ bool AddName(ListIndex& index, Value* element) {
 bool AddPosition(ListIndex& index, Value* element) {
   if (index.count == index.positionCapacity) {
     const int32_t capacity = index.positionCapacity == 0 ? 64 : index.positionCapacity * 2;
-    auto* positions = static_cast<Value**>(port::Alloc(sizeof(Value*) * capacity));
+    auto* positions = static_cast<Value**>(port::Alloc(kSlotBytes * capacity));
     if (positions == nullptr) return false;
-    if (index.count > 0) std::memcpy(positions, index.positions, sizeof(Value*) * index.count);
+    if (index.count > 0) std::memcpy(positions, index.positions, kSlotBytes * index.count);
     port::Free(index.positions);
     index.positions = positions;
     index.positionCapacity = capacity;
