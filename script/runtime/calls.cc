@@ -195,7 +195,7 @@ bool BindPattern(Frame* frame, const SyntaxNode* node, const Value* argument) {
 
 // "&name" shares the argument's data (and so its list); a plain name gets copies.
 bool BindDeclared(Frame* frame, const SyntaxNode* node, const Value* argument) {
-  Value* local = exec::DeclareParameter(frame, node->text, node->position);
+  Value* local = exec::DeclareParameter(frame, node->text, node->nameHash, node->position);
   if (local == nullptr) return false;
   if (node->text[0] == '&') {
     FreeDataOf(local);  // its own integer 0, never shared
@@ -417,7 +417,8 @@ int32_t ArgmatchDispatch(Script* script, Value* arguments, int32_t* stopFlag, Fr
 }
 
 bool BindArg(Frame* frame, Value* arguments) {
-  Value* arg = FindInList(frame->locals, kArgName);
+  static const NameHash argHash = ComputeNameHash(kArgName);
+  Value* arg = FindInList(frame->locals, kArgName, argHash);
   if (arg != nullptr && exec::IsAlias(arg)) {
     // A by-reference parameter named arg: arg gets data of its own rather than overwriting the
     // caller's variable.
@@ -431,7 +432,7 @@ bool BindArg(Frame* frame, Value* arguments) {
     arg->elements = nullptr;
   }
   if (arg == nullptr) {
-    arg = exec::DeclareParameter(frame, kArgName, frame->position);
+    arg = exec::DeclareParameter(frame, kArgName, argHash, frame->position);
     if (arg == nullptr) return false;
   }
   SetIntegerData(arg->data, 0);

@@ -124,8 +124,9 @@ Value* NewText(port::Owned<char> text);
 Value* CopyEntry(Frame* frame, const Value* entry);
 
 // DeclareVariable for a parameter or `arg` of a call frame, whose record comes from the pool: a
-// call frame is left by the thread that made it, and its locals never become globals.
-Value* DeclareParameter(Frame* frame, const char* name, const char* position);
+// call frame is left by the thread that made it, and its locals never become globals. hash is
+// that of name without its '&', or 0 when it is not known yet.
+Value* DeclareParameter(Frame* frame, const char* name, NameHash hash, const char* position);
 
 // Drops this thread's side index of the list whose first element value is (being freed).
 void ForgetListHead(const Value* value);

@@ -55,9 +55,9 @@ Value* DeclareVariable(Frame* frame, const char* name, const char* position) {
 
 namespace exec {
 
-Value* DeclareParameter(Frame* frame, const char* name, const char* position) {
+Value* DeclareParameter(Frame* frame, const char* name, NameHash hash, const char* position) {
   if (*name == '&') ++name;
-  const NameHash hash = ComputeNameHash(name);
+  if (hash == 0) hash = ComputeNameHash(name);
   Value** slot = &frame->locals;
   for (; *slot != nullptr; slot = &(*slot)->next) {
     const Value* local = *slot;
