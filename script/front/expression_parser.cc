@@ -56,6 +56,7 @@ SyntaxNode* MakeNameNode(LexerState& state, int32_t kind) {
   node->text = DuplicateN(state.tokenStart, TokenLength(state) + 1).release();
   if (node->text == nullptr) return ParseError(state, kAllocFailed);
   LowerInPlace(node->text);
+  node->nameHash = ComputeNameHash(node->text[0] == '&' ? node->text + 1 : node->text);
   return node.release();
 }
 

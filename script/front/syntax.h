@@ -43,6 +43,9 @@ struct SyntaxNode {
   // discards what a block leaves on its stack; a list literal turns it into a list. Without the
   // mark, `if (a) { b = 1 }` would leave a stray list for the statement after it.
   int32_t blockStatement;
+  // The hash of a name node's text after a leading '&', made by the parser so that the executor
+  // does not hash the name on every lookup; 0 on other nodes (and may be 0 on a name too).
+  NameHash nameHash;
 };
 
 // A zero-filled node with kind and position set; null when memory runs out (the caller reports

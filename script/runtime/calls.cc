@@ -195,10 +195,10 @@ bool BindPattern(Frame* frame, const SyntaxNode* node, const Value* argument) {
 
 // "&name" shares the argument's data (and so its list); a plain name gets copies.
 bool BindDeclared(Frame* frame, const SyntaxNode* node, const Value* argument) {
-  Value* local = DeclareVariable(frame, node->text, node->position);
+  Value* local = exec::DeclareParameter(frame, node->text, node->nameHash, node->position);
   if (local == nullptr) return false;
   if (node->text[0] == '&') {
-    port::Free(local->data);  // its own integer 0, never shared
+    FreeDataOf(local);  // its own integer 0, never shared
     local->data = argument->data;
     local->elements = exec::ListHeadOf(frame, argument);
     return true;
@@ -270,7 +270,7 @@ Value* RunScriptFunction(Frame* caller, Script* script, FunctionEntry* entry, Va
     ReportError(caller, nullptr, caller->position, 1);
   if (callNode == nullptr || callNode->child == nullptr) return NewResult(caller, 0);
   if (!BindArg(&frame, arguments)) return FailedValue();
-  ValuePtr result(NewValue());
+  ValuePtr result(exec::NewTemporary());
   if (result == nullptr) {
     ReportError(&frame, kAllocFailed, frame.position);
     return FailedValue();
@@ -417,7 +417,8 @@ int32_t ArgmatchDispatch(Script* script, Value* arguments, int32_t* stopFlag, Fr
 }
 
 bool BindArg(Frame* frame, Value* arguments) {
-  Value* arg = FindInList(frame->locals, kArgName);
+  static const NameHash argHash = ComputeNameHash(kArgName);
+  Value* arg = FindInList(frame->locals, kArgName, argHash);
   if (arg != nullptr && exec::IsAlias(arg)) {
     // A by-reference parameter named arg: arg gets data of its own rather than overwriting the
     // caller's variable.
@@ -431,23 +432,22 @@ bool BindArg(Frame* frame, Value* arguments) {
     arg->elements = nullptr;
   }
   if (arg == nullptr) {
-    arg = AppendToList(&frame->locals, kArgName, nullptr);
-    if (arg == nullptr) {
-      ReportError(frame, kAllocFailed, frame->position);
-      return false;
-    }
+    arg = exec::DeclareParameter(frame, kArgName, argHash, frame->position);
+    if (arg == nullptr) return false;
   }
   SetIntegerData(arg->data, 0);
   if (arguments == nullptr) return true;
   Value* list = nullptr;
   Value** slot = &list;
   for (const Value* argument = arguments; argument != nullptr; argument = argument->next) {
-    Value* element = exec::NewAliasOf(frame, argument);
+    Value* element = exec::NewTemporaryAlias(nullptr);  // left with the frame
     if (element == nullptr) {
       FreeValueChain(list);
       ReportError(frame, kAllocFailed, frame->position);
       return false;
     }
+    element->data = argument->data;
+    element->elements = exec::ListHeadOf(frame, argument);
     *slot = element;
     slot = &element->next;
   }
@@ -457,7 +457,7 @@ bool BindArg(Frame* frame, Value* arguments) {
 }
 
 Value* CallNative(Frame* frame, NativeFunction entry, const char* name, Value* arguments) {
-  ValuePtr result(NewValue());
+  ValuePtr result(exec::NewTemporary());
   if (result == nullptr) {
     ReportError(frame, kAllocFailed, frame->position);
     return FailedValue();

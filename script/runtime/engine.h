@@ -95,8 +95,12 @@ inline bool IsFailedValue(const Value* value) {
   return value == FailedValue();
 }
 
-// A zeroed Value with its own zeroed ValueData (integer 0, not shared); null when memory runs out.
+// A zeroed Value with its own zeroed ValueData (integer 0, not shared), both in one block; null
+// when memory runs out.
 Value* NewValue();
+// Frees the data that value owns: a separate block, or nothing when it is the one NewValue made
+// with value. The caller has checked that value owns it and freed its string.
+void FreeDataOf(Value* value);
 // A Value record without data of its own: data and elements are those of variable (an alias).
 // Null when memory runs out.
 Value* NewAlias(const Value* variable);
@@ -158,7 +162,17 @@ bool IsTrue(const ValueData* data);
 
 // --- Lists ---------------------------------------------------------------------------------
 
-// First Value of the chain named name (hash first, then strcmp); null when absent.
+// Whether two names are the same text: strcmp for the short names of variables and elements,
+// without the call.
+inline bool SameName(const char* a, const char* b) {
+  while (*a != 0 && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
+// First Value of the chain named name (hash first, then the text); null when absent.
 Value* FindInList(Value* list, const char* name);
 Value* FindInList(Value* list, const char* name, NameHash hash);
 // Appends a new Value at the end of *head, named by a copy of name (null for an unnamed
@@ -252,6 +266,8 @@ class FrameGuard {
 // for "script.name" of the named script ("Script not Found" reported with the name as position
 // when no loaded script has that name). Null when not found.
 Value* LookUpVariable(Frame* frame, const char* name);
+// The same with the hash of name already known.
+Value* LookUpVariable(Frame* frame, const char* name, NameHash hash);
 // Declares name (a leading "&" dropped) as integer 0 in frame's own locals; a name already
 // there reports name + " :Declaration overlaps" at position and yields null, as does memory
 // running out ("Alloc failed").
@@ -300,6 +316,7 @@ struct RuntimeState {
   // would cost every loop iteration and call.
   std::atomic<int32_t> stopFlag{0};  // 1 while stopping
   std::atomic<int32_t> activeCount{0};
+  std::atomic<int32_t> scriptThreads{0};  // started and not yet ended
 };
 RuntimeState& Runtime();
 
@@ -314,6 +331,9 @@ bool IsStopping();
 void SetStopFlag(int32_t value);
 void AddActive(int32_t n);
 int32_t ActiveCount();
+// Script threads started and not yet ended, read and changed atomically.
+void AddScriptThreads(int32_t n);
+int32_t ScriptThreadCount();
 
 }  // namespace keytwine
 

@@ -10,6 +10,7 @@
 
 #include "script/front/syntax.h"
 #include "script/front/tokens.h"
+#include "script/pattern/pattern.h"
 #include "script/runtime/calls.h"
 #include "script/runtime/error.h"
 #include "script/runtime/execute.h"
@@ -60,7 +61,9 @@ bool HasOperand(const Walk& walk) {
   return walk.top != nullptr && walk.top->data != nullptr;
 }
 bool HasTwoOperands(const Walk& walk) {
-  return HasOperand(walk) && walk.top->next != nullptr && walk.top->next->data != nullptr;
+  const Value* top = walk.top;
+  return top != nullptr && top->data != nullptr && top->next != nullptr &&
+         top->next->data != nullptr;
 }
 
 bool End(Walk& walk, ExecResult result) {
@@ -79,6 +82,21 @@ bool Report(Walk& walk, const char* message) {
 bool PushMade(Walk& walk, Value* value) {
   if (value == nullptr) return Report(walk, kAllocFailed);
   Push(walk, value);
+  return true;
+}
+
+// The entries of an out-list leave the outermost walk: they move out of the pool. False (the chain
+// freed) when memory runs out.
+bool MoveOutOfPool(Value** chain) {
+  for (Value** slot = chain; *slot != nullptr; slot = &(*slot)->next) {
+    Value* moved = exec::MoveToHeap(*slot);
+    if (moved == nullptr) {
+      FreeValueChain(*chain);
+      *chain = nullptr;
+      return false;
+    }
+    *slot = moved;
+  }
   return true;
 }
 
@@ -107,19 +125,6 @@ Frame BlockFrame(const Walk& walk) {
   block.script = walk.frame->script;
   block.parent = walk.frame;
   return block;
-}
-
-// Gives an entry a copy of name (no name when name is null).
-bool CopyName(Value* entry, const char* name, NameHash hash) {
-  char* copy = nullptr;
-  if (name != nullptr) {
-    copy = Duplicate(name).release();
-    if (copy == nullptr) return false;
-  }
-  port::Free(entry->name);
-  entry->name = copy;
-  entry->hash = copy != nullptr ? hash : 0;
-  return true;
 }
 
 // --- Actions ---------------------------------------------------------------------------------
@@ -153,7 +158,12 @@ bool DetachEntries(Frame* frame, Value** entries) {
   for (Value** slot = entries; *slot != nullptr; slot = &(*slot)->next) {
     Value* entry = *slot;
     entry->pattern = nullptr;
-    if (!exec::IsAlias(entry)) continue;
+    if (!exec::IsAlias(entry)) {
+      Value* moved = exec::MoveToHeap(entry);  // the entry becomes an element of the list
+      if (moved == nullptr) return false;
+      *slot = moved;
+      continue;
+    }
     Value* copy = exec::CopyEntry(frame, entry);
     if (copy == nullptr) return false;
     copy->next = entry->next;
@@ -180,7 +190,7 @@ bool ActBrace(Walk& walk, SyntaxNode* node) {
   ValueChainPtr owned(entries);
   if (result != ExecResult::Normal) return End(walk, result);
   if (!detached) return Report(walk, kAllocFailed);
-  Value* list = NewValue();
+  Value* list = exec::NewTemporary();
   if (list == nullptr) return Report(walk, kAllocFailed);
   list->elements = owned.release();
   list->wholeList = 1;
@@ -188,9 +198,30 @@ bool ActBrace(Walk& walk, SyntaxNode* node) {
   return true;
 }
 
+// A string temporary whose assignment ends its statement gives its text to the target instead of
+// a copy: nothing reads the result (the statement's end discards it).
+bool MoveText(Walk& walk, const SyntaxNode* node, ValueData* target, Value* value) {
+  ValueData* data = value->data;
+  if (walk.naming || node->next == nullptr || node->next->kind != T_SEMICOLON ||
+      data->owner != value || data->type != kTypeString || data->text == nullptr) {
+    return false;
+  }
+  char* old = nullptr;
+  {
+    exec::SharedLock lock(walk.frame, target->shared != 0);
+    if (target->type == kTypeString) old = target->text;
+    target->text = data->text;
+    target->type = kTypeString;
+  }
+  data->integer = 0;
+  data->type = kTypeInteger;
+  port::Free(old);
+  return true;
+}
+
 // target = value: a pattern target binds its captures, a list on either side replaces the
 // target's list, otherwise the scalar is assigned. The value is the result.
-bool ActAssign(Walk& walk, SyntaxNode* /*node*/) {
+bool ActAssign(Walk& walk, SyntaxNode* node) {
   if (!HasTwoOperands(walk)) return Report(walk, kSentenceError);
   ValuePtr value(Pop(walk));
   ValuePtr target(Pop(walk));
@@ -202,10 +233,11 @@ bool ActAssign(Walk& walk, SyntaxNode* /*node*/) {
     if (MatchAndAssign(walk.frame, target->pattern, text.get()) < 0) return Fail(walk);
   } else if (value->wholeList != 0 || target->wholeList != 0) {
     if (!exec::ReplaceList(walk.frame, target.get(), value.get())) return Fail(walk);
-  } else if (!AssignData(walk.frame, target->data, value->data)) {
+  } else if (!MoveText(walk, node, target->data, value.get()) &&
+             !AssignData(walk.frame, target->data, value->data)) {
     return Fail(walk);
   }
-  if (walk.naming && !CopyName(value.get(), target->name, target->hash)) {
+  if (walk.naming && !exec::SetName(value.get(), target->name, target->hash)) {
     return Report(walk, kAllocFailed);
   }
   Push(walk, value.release());
@@ -231,6 +263,29 @@ bool ActNumber(Walk& walk, SyntaxNode* node) {
   return PushMade(walk, exec::NewInteger(node->number));
 }
 
+// The pattern of a string literal without references that is matched against (`x =~ "..."`):
+// compiled on its first evaluation as =~ would compile its text each time, and kept in the node
+// for every later one (and every script thread). Null when it cannot be kept: =~ compiles then.
+CompiledPattern* MatchedLiteralPattern(SyntaxNode* node, const char* text) {
+  std::atomic_ref<CompiledPattern*> kept(node->pattern);
+  if (CompiledPattern* pattern = kept.load(std::memory_order_acquire)) return pattern;
+  if (node->kind != T_STRING || node->next == nullptr || node->next->kind != T_MATCH ||
+      std::strchr(node->text, '%') != nullptr) {
+    return nullptr;
+  }
+  Owned<char> doubled = DoubleBackslashes(text);
+  if (doubled == nullptr) return nullptr;
+  PatternFailure failure = kPatternCompiled;
+  CompiledPattern* compiled = CompilePattern(doubled.get(), &failure);
+  if (compiled == nullptr) return nullptr;
+  CompiledPattern* first = nullptr;
+  if (!kept.compare_exchange_strong(first, compiled, std::memory_order_acq_rel)) {
+    FreePattern(compiled);  // another thread kept its own
+    return first;
+  }
+  return compiled;
+}
+
 bool ActString(Walk& walk, SyntaxNode* node) {
   Owned<char> text;
   {
@@ -238,9 +293,10 @@ bool ActString(Walk& walk, SyntaxNode* node) {
     text = BuildString(walk.frame, node->text);
   }
   if (text == nullptr) return Fail(walk);
+  CompiledPattern* pattern = MatchedLiteralPattern(node, text.get());
   Value* value = exec::NewText(std::move(text));
   if (value == nullptr) return Report(walk, kAllocFailed);
-  value->pattern = node->pattern;
+  value->pattern = pattern;
   Push(walk, value);
   return true;
 }
@@ -253,10 +309,12 @@ bool ActPattern(Walk& walk, SyntaxNode* node) {
 
 // Pushes an alias of variable (named when the walk names its entries).
 bool PushAlias(Walk& walk, const Value* variable) {
-  Value* alias = exec::NewAliasOf(walk.frame, variable);
+  Value* alias = exec::NewTemporaryAlias(nullptr);
   if (alias == nullptr) return Report(walk, kAllocFailed);
+  alias->data = variable->data;
+  alias->elements = exec::ListHeadOf(walk.frame, variable);
   Push(walk, alias);
-  if (walk.naming && !CopyName(alias, variable->name, variable->hash)) {
+  if (walk.naming && !exec::SetName(alias, variable->name, variable->hash)) {
     return Report(walk, kAllocFailed);
   }
   return true;
@@ -270,10 +328,12 @@ bool ActDeclare(Walk& walk, SyntaxNode* node) {
 
 // A name is looked up through the frames and the globals; an unknown one is declared in the
 // current frame, or reported under #option(explicit).
-Value* ResolveVariable(Frame* frame, const char* text, const char* position) {
-  const char* name = text != nullptr ? text : "";
+Value* ResolveVariable(Frame* frame, const SyntaxNode* node) {
+  const char* name = node->text != nullptr ? node->text : "";
   if (*name == '&') ++name;
-  if (Value* variable = LookUpVariable(frame, name)) return variable;
+  const NameHash hash = node->nameHash != 0 ? node->nameHash : ComputeNameHash(name);
+  const char* position = node->position;
+  if (Value* variable = LookUpVariable(frame, name, hash)) return variable;
   if (frame->script != nullptr && frame->script->optionExplicit != 0) {
     ReportNamedError(frame, name, kVariableNotDefined, position);
     return nullptr;
@@ -282,7 +342,7 @@ Value* ResolveVariable(Frame* frame, const char* text, const char* position) {
 }
 
 bool ActVariable(Walk& walk, SyntaxNode* node) {
-  Value* variable = ResolveVariable(walk.frame, node->text, node->position);
+  Value* variable = ResolveVariable(walk.frame, node);
   if (variable == nullptr) return Fail(walk);
   return PushAlias(walk, variable);
 }
@@ -296,7 +356,7 @@ Value* IndexValue(Frame* frame, Value* base, const Value* index) {
     Value* element = ElementOf(frame, base, index->data);
     if (element == nullptr) return nullptr;  // reported
     if (exec::IsAlias(base)) {
-      result = NewAlias(element);
+      result = exec::NewTemporaryAlias(element);
       if (result != nullptr) result->elements = exec::ListOf(element);
     } else {
       result = exec::CopyEntry(frame, element);
@@ -317,7 +377,7 @@ bool ActIndex(Walk& walk, SyntaxNode* /*node*/) {
   ValuePtr base(Pop(walk));
   if (exec::IsShared(index.get())) {
     // A copy taken under the lock: another script thread may assign the variable meanwhile.
-    ValuePtr copy(NewValue());
+    ValuePtr copy(exec::NewTemporary());
     if (copy == nullptr) return Report(walk, kAllocFailed);
     if (!AssignData(walk.frame, copy->data, index->data)) return Fail(walk);
     index = std::move(copy);
@@ -340,7 +400,7 @@ bool ActIndex(Walk& walk, SyntaxNode* /*node*/) {
 }
 
 bool ActCallBegin(Walk& walk, SyntaxNode* /*node*/) {
-  Value* marker = NewAlias(nullptr);  // a Value without data
+  Value* marker = exec::NewTemporaryAlias(nullptr);  // a Value without data
   return PushMade(walk, marker);
 }
 
@@ -524,9 +584,20 @@ SyntaxNode* AfterLoop(SyntaxNode* body) {
   return nullptr;
 }
 
+// Whether a completed loop iteration gives up the rest of its time slice. Only while a script
+// thread runs: then a loop that waits for another thread (`while (test.done == 0) ;`) lets that
+// thread run at once, also on a single core, instead of spinning out its whole quantum. Without
+// script threads nothing else needs the processor from here: the configuration runs to its end
+// (script threads stopped) before the keyboard hook is installed, and the hook is called on the
+// shell's own message loop, never beside a script. A yield there would only cost a system call
+// per iteration (0.45 us, and a whole time slice when another process is busy on the core).
+bool ShouldYield() {
+  return ScriptThreadCount() > 0;
+}
+
 // One loop step: a false condition goes on with the exit jump; otherwise the body runs, and a
-// completed iteration yields the processor and goes on after the exit jump (the step part of a
-// for loop, then the jump back to the head).
+// completed iteration yields the processor when ShouldYield says so and goes on after the exit
+// jump (the step part of a for loop, then the jump back to the head).
 bool ActLoopBody(Walk& walk, SyntaxNode* node) {
   if (HasOperand(walk)) {
     ValuePtr condition(Pop(walk));
@@ -540,7 +611,7 @@ bool ActLoopBody(Walk& walk, SyntaxNode* node) {
   switch (result) {
     case ExecResult::Normal:
     case ExecResult::Continue:
-      port::YieldThread();
+      if (ShouldYield()) port::YieldThread();
       SafePoint(walk);
       walk.next = node->next != nullptr ? node->next->next : nullptr;
       return true;
@@ -557,8 +628,45 @@ bool ActLoopBody(Walk& walk, SyntaxNode* node) {
 }
 
 // Every kind the parser does not leave in expression position falls here too.
+// Whether entry is a plain integer that nothing else can see: a temporary without name, list or
+// pattern role, whose record may take the result of an operation on it.
+bool IsPlainInteger(const Value* entry) {
+  const ValueData* data = entry->data;
+  return data->owner == entry && data->shared == 0 && data->type == kTypeInteger &&
+         entry->name == nullptr && entry->elements == nullptr && entry->wholeList == 0;
+}
+
+// The shared flag first: the data of a shared entry may be assigned by another thread meanwhile.
+bool IsUnsharedInteger(const Value* entry) {
+  return entry->data->shared == 0 && entry->wholeList == 0 && entry->data->type == kTypeInteger;
+}
+
+// Integers that no other script thread can change, computed without BinaryOperation; the result
+// goes into the record of an operand that is a plain temporary when there is one. False when the
+// general path must do it (it also reports what fails).
+bool IntegerBinary(Walk& walk, const SyntaxNode* node) {
+  Value* right = walk.top;
+  Value* left = right->next;
+  if (!IsUnsharedInteger(left) || !IsUnsharedInteger(right)) return false;
+  int32_t integer = 0;
+  if (!exec::IntegerOperands(left->data->integer, right->data->integer, node->kind, &integer)) {
+    return false;
+  }
+  Value* result = IsPlainInteger(right) ? right : IsPlainInteger(left) ? left : nullptr;
+  if (result == nullptr && (result = exec::NewInteger(0)) == nullptr) return false;
+  Value* second = Pop(walk);
+  Value* first = Pop(walk);
+  if (first != result) FreeValue(first);
+  if (second != result) FreeValue(second);
+  result->data->integer = integer;
+  result->pattern = nullptr;
+  Push(walk, result);
+  return true;
+}
+
 bool ActBinary(Walk& walk, SyntaxNode* node) {
   if (!HasTwoOperands(walk)) return Report(walk, kSentenceError);
+  if (IntegerBinary(walk, node)) return true;
   ValuePtr right(Pop(walk));
   ValuePtr left(Pop(walk));
   Value* result = BinaryOperation(walk.frame, left.get(), right.get(), node->kind);
@@ -616,17 +724,22 @@ Action ActionFor(int32_t kind) {
   return kActions.actions[kind];
 }
 
-// Counts one Execute for as long as it lives; the outermost one of a thread fixes the stack base.
+// Counts one Execute for as long as it lives; the outermost one of a thread fixes the stack base
+// and holds the thread's pool of temporaries open.
 class ExecuteLevel {
  public:
   ExecuteLevel() : state_(exec::State()) {
     if (state_.executeDepth == 0) {
       state_.stackBase = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+      exec::OpenTemporaries();
     }
     ++state_.executeDepth;
   }
   ~ExecuteLevel() {
-    if (--state_.executeDepth == 0) state_.stackBase = 0;
+    if (--state_.executeDepth == 0) {
+      state_.stackBase = 0;
+      exec::CloseTemporaries();
+    }
   }
   ExecuteLevel(const ExecuteLevel&) = delete;
   ExecuteLevel& operator=(const ExecuteLevel&) = delete;
@@ -662,6 +775,10 @@ ExecResult Run(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value* retur
   if (outList != nullptr) {
     *outList = ReverseChain(walk.top);  // handed back in push order
     walk.top = nullptr;
+    if (level.Outermost() && !MoveOutOfPool(outList)) {
+      ReportError(frame, kAllocFailed, frame->position);
+      return ExecResult::Failed;
+    }
   } else if (level.Outermost()) {
     // The end of the last statement; then nothing of this thread can refer into retired lists.
     FreeValueChain(walk.top);

@@ -93,6 +93,28 @@ bool HoldsAliases(const Value* chain);
 // True when frame or an enclosing block frame has queued post-increments or decrements.
 bool HasPending(const Frame* frame);
 
+// Evaluation-stack entries come from a pool of the thread while a walk runs: no allocation per
+// push. The pool opens with the thread's outermost Execute and closes with it; blocks still in
+// use then (values handed out of the walk) keep it until they are freed. FreeValue knows the
+// pool's blocks. A pool entry must not get into anything that outlives its walk or that another
+// thread may free (variables, element lists, retired or pending lists): MoveToHeap first.
+void OpenTemporaries();
+void CloseTemporaries();
+bool TemporariesOpen();
+// Whether value is an entry of this thread's pool.
+bool IsTemporary(const Value* value);
+// A zeroed Value with its own zeroed data, from the pool when it is open and has a block, else
+// from NewValue. Null when memory runs out.
+Value* NewTemporary();
+// Gives value a copy of name (none when name is null) with its hash, in the room of a pool entry
+// when it fits there. False when memory runs out (value keeps its name then).
+bool SetName(Value* value, const char* name, NameHash hash);
+// As NewAlias, from the pool.
+Value* NewTemporaryAlias(const Value* variable);
+// The same value in a heap block of its own (value itself when it is not a pool entry); the pool
+// entry is given back. Null when memory runs out (value is then left as it was).
+Value* MoveToHeap(Value* value);
+
 // New temporaries; null when memory runs out (nothing reported).
 Value* NewInteger(int32_t integer);
 // Takes text (non-null).
@@ -101,17 +123,38 @@ Value* NewText(port::Owned<char> text);
 // when memory runs out.
 Value* CopyEntry(Frame* frame, const Value* entry);
 
+// DeclareVariable for a parameter or `arg` of a call frame, whose record comes from the pool: a
+// call frame is left by the thread that made it, and its locals never become globals. hash is
+// that of name without its '&', or 0 when it is not known yet.
+Value* DeclareParameter(Frame* frame, const char* name, NameHash hash, const char* position);
+
+// Drops this thread's side index of the list whose first element value is (being freed).
+void ForgetListHead(const Value* value);
+// Frees this thread's list indexes (when its outermost walk ends).
+void ReleaseListIndexes();
+
+// The integer result of binary operator code on l and r, as BinaryOperation computes it; false
+// when it would report an error instead (division by zero, an operator integers do not have).
+bool IntegerOperands(int32_t l, int32_t r, int32_t code, int32_t* result);
+
 // --- Shared data ---------------------------------------------------------------------------
 
 // Holds the VariableLock of frame's engine while it lives, when shared is true.
 class SharedLock {
  public:
-  SharedLock(const Frame* frame, bool shared);
-  ~SharedLock();
+  // Inline: most data is not shared, and this is asked on every read of a variable.
+  SharedLock(const Frame* frame, bool shared) {
+    if (shared) Enter(frame);
+  }
+  ~SharedLock() {
+    if (lock_ != nullptr) Leave();
+  }
   SharedLock(const SharedLock&) = delete;
   SharedLock& operator=(const SharedLock&) = delete;
 
  private:
+  void Enter(const Frame* frame);
+  void Leave();
   port::Lock* lock_ = nullptr;
 };
 
@@ -127,9 +170,10 @@ int32_t AddToData(const Frame* frame, ValueData* data, int32_t delta);
 // The first element of value's list, read under the lock when value is shared: another script
 // thread may replace or grow that list meanwhile. What it gives stays alive until this thread's
 // next safe point, since a replaced list is retired rather than freed.
-Value* ListHeadOf(const Frame* frame, const Value* value);
-// NewAlias(variable) with its list head read by ListHeadOf. Null when memory runs out.
-Value* NewAliasOf(const Frame* frame, const Value* variable);
+inline Value* ListHeadOf(const Frame* frame, const Value* value) {
+  SharedLock lock(frame, IsShared(value));
+  return ListOf(value);
+}
 
 // Deep copy of value's element list (under the lock when shared). False when memory runs out.
 bool CopyListOf(const Frame* frame, const Value* value, Value** copy);

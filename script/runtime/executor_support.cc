@@ -67,13 +67,13 @@ bool HasPending(const Frame* frame) {
 }
 
 Value* NewInteger(int32_t integer) {
-  Value* value = NewValue();
+  Value* value = NewTemporary();
   if (value != nullptr) value->data->integer = integer;
   return value;
 }
 
 Value* NewText(port::Owned<char> text) {
-  Value* value = NewValue();
+  Value* value = NewTemporary();
   if (value != nullptr) SetTextData(value->data, std::move(text));
   return value;
 }
@@ -103,14 +103,13 @@ Value* CopyEntry(Frame* frame, const Value* entry) {
 
 // --- Shared data ---------------------------------------------------------------------------
 
-SharedLock::SharedLock(const Frame* frame, bool shared) {
-  if (!shared) return;
+void SharedLock::Enter(const Frame* frame) {
   lock_ = LockOf(frame);
   if (lock_ != nullptr) lock_->Enter();
 }
 
-SharedLock::~SharedLock() {
-  if (lock_ != nullptr) lock_->Leave();
+void SharedLock::Leave() {
+  lock_->Leave();
 }
 
 bool TruthOf(const Frame* frame, const Value* value) {
@@ -134,19 +133,6 @@ int32_t AddToData(const Frame* frame, ValueData* data, int32_t delta) {
   const auto result = static_cast<int32_t>(sum);
   SetIntegerData(data, result);
   return result;
-}
-
-Value* ListHeadOf(const Frame* frame, const Value* value) {
-  SharedLock lock(frame, IsShared(value));
-  return ListOf(value);
-}
-
-Value* NewAliasOf(const Frame* frame, const Value* variable) {
-  Value* alias = NewAlias(nullptr);
-  if (alias == nullptr) return nullptr;
-  alias->data = variable->data;
-  alias->elements = ListHeadOf(frame, variable);
-  return alias;
 }
 
 bool CopyListOf(const Frame* frame, const Value* value, Value** copy) {

@@ -37,6 +37,7 @@ void ScriptThreadEntry(void* argument) {
   }
   FreeThreadStart(start);
   exec::ReleaseThreadRetired();
+  AddScriptThreads(-1);
   // The thread counted as active from its creation; after this it touches nothing of the engine.
   AddActive(-1);
 }
@@ -57,8 +58,10 @@ int32_t StartThreadForCall(Frame* frame, SyntaxNode* call, const char* name, Val
     return -1;
   }
   AddActive(1);
+  AddScriptThreads(1);
   uint32_t id = 0;
   if (port::StartThread(&ScriptThreadEntry, start, &id) == 0) {
+    AddScriptThreads(-1);
     AddActive(-1);
     FreeThreadStart(start);
     return -1;

@@ -64,50 +64,66 @@ int32_t ShiftRight(int32_t value, int32_t count) {
   return bits < 32 ? Wrap(Bits(value) >> bits) : 0;
 }
 
-Outcome IntegerOperation(int32_t l, int32_t r, int32_t code) {
+// The integer code makes of l and r in *result; false for a division by zero or an operator that
+// integers do not have (error tells which).
+bool IntegerResult(int32_t l, int32_t r, int32_t code, int32_t* result, const char** error) {
+  const auto done = [result](int32_t value) {
+    *result = value;
+    return true;
+  };
+  const auto fail = [error](const char* message) {
+    *error = message;
+    return false;
+  };
   switch (code) {
     case T_AND:
-      return Integer(l != 0 && r != 0 ? 1 : 0);
+      return done(l != 0 && r != 0 ? 1 : 0);
     case T_OR:
-      return Integer(l != 0 || r != 0 ? 1 : 0);
+      return done(l != 0 || r != 0 ? 1 : 0);
     case T_LT:
-      return Integer(l < r ? 1 : 0);
+      return done(l < r ? 1 : 0);
     case T_LE:
-      return Integer(l <= r ? 1 : 0);
+      return done(l <= r ? 1 : 0);
     case T_GT:
-      return Integer(l > r ? 1 : 0);
+      return done(l > r ? 1 : 0);
     case T_GE:
-      return Integer(l >= r ? 1 : 0);
+      return done(l >= r ? 1 : 0);
     case T_EQ:
     case T_MATCH:
-      return Integer(l == r ? 1 : 0);
+      return done(l == r ? 1 : 0);
     case T_NE:
-      return Integer(l != r ? 1 : 0);
+      return done(l != r ? 1 : 0);
     case T_BITAND:
-      return Integer(l & r);
+      return done(l & r);
     case T_BITOR:
-      return Integer(l | r);
+      return done(l | r);
     case T_BITXOR:
-      return Integer(l ^ r);
+      return done(l ^ r);
     case T_SHL:
-      return Integer(ShiftLeft(l, r));
+      return done(ShiftLeft(l, r));
     case T_SHR:
-      return Integer(ShiftRight(l, r));
+      return done(ShiftRight(l, r));
     case T_ADD:
-      return Integer(Wrap(Bits(l) + Bits(r)));
+      return done(Wrap(Bits(l) + Bits(r)));
     case T_SUB:
-      return Integer(Wrap(Bits(l) - Bits(r)));
+      return done(Wrap(Bits(l) - Bits(r)));
     case T_MUL:
-      return Integer(Wrap(Bits(l) * Bits(r)));
+      return done(Wrap(Bits(l) * Bits(r)));
     case T_DIV:
-      if (r == 0) return Error(kDivideByZero);
-      return Integer(r == -1 ? Wrap(0U - Bits(l)) : l / r);
+      if (r == 0) return fail(kDivideByZero);
+      return done(r == -1 ? Wrap(0U - Bits(l)) : l / r);
     case T_MOD:
-      if (r == 0) return Error(kDivideByZero);
-      return Integer(r == -1 ? 0 : l % r);
+      if (r == 0) return fail(kDivideByZero);
+      return done(r == -1 ? 0 : l % r);
     default:
-      return Error(kIllegalOperator);
+      return fail(kIllegalOperator);
   }
+}
+
+Outcome IntegerOperation(int32_t l, int32_t r, int32_t code) {
+  int32_t result = 0;
+  const char* error = nullptr;
+  return IntegerResult(l, r, code, &result, &error) ? Integer(result) : Error(error);
 }
 
 // --- Strings -------------------------------------------------------------------------------
@@ -208,7 +224,7 @@ Outcome JoinLists(const Value* left, const Value* right) {
     return Error(kAllocFailed);
   }
   Outcome outcome;
-  outcome.value = NewValue();
+  outcome.value = exec::NewTemporary();
   if (outcome.value == nullptr) {
     FreeValueChain(first);
     FreeValueChain(second);
@@ -243,8 +259,9 @@ Outcome ListOperation(const Value* left, const Value* right, int32_t code) {
 // where the argument list applies it before the call.) On a temporary it does nothing at all.
 Value* Postfix(Frame* frame, Value* operand, int32_t code) {
   if (!exec::IsAlias(operand) || frame == nullptr) return operand;
-  ValuePtr old(NewValue());
-  Value* alias = NewAlias(operand);
+  ValuePtr old(exec::NewTemporary());
+  // Queued on the frame, which this thread applies or leaves: a pool entry will do.
+  Value* alias = exec::NewTemporaryAlias(operand);
   if (old == nullptr || alias == nullptr) {
     FreeValue(alias);
     ReportError(frame, kAllocFailed, frame->position);
@@ -274,6 +291,15 @@ int32_t PlainUnary(int32_t integer, int32_t code) {
 }
 
 }  // namespace
+
+namespace exec {
+
+bool IntegerOperands(int32_t l, int32_t r, int32_t code, int32_t* result) {
+  const char* error = nullptr;
+  return IntegerResult(l, r, code, result, &error);
+}
+
+}  // namespace exec
 
 Value* UnaryOperation(Frame* frame, Value* operand, int32_t code) {
   const char* position = frame != nullptr ? frame->position : nullptr;

@@ -57,4 +57,12 @@ int32_t ActiveCount() {
   return Runtime().activeCount.load(std::memory_order_acquire);
 }
 
+void AddScriptThreads(int32_t n) {
+  Runtime().scriptThreads.fetch_add(n, std::memory_order_relaxed);
+}
+
+int32_t ScriptThreadCount() {
+  return Runtime().scriptThreads.load(std::memory_order_relaxed);
+}
+
 }  // namespace keytwine

@@ -1,19 +1,123 @@
 // Values: making, freeing, copying and assigning them, and converting their data between integer
 // and string.
+#include <cstddef>
 #include <cstring>
 #include <utility>
 
 #include "script/runtime/engine.h"
 #include "script/runtime/error.h"
+#include "script/runtime/executor_internal.h"
 #include "script/text/text.h"
+
+#if defined(__SANITIZE_ADDRESS__)  // GCC
+#define KEYTWINE_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)  // clang
+#if __has_feature(address_sanitizer)
+#define KEYTWINE_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(KEYTWINE_ADDRESS_SANITIZER)
+#include <sanitizer/asan_interface.h>
+#define KEYTWINE_POOL_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define KEYTWINE_POOL_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define KEYTWINE_POOL_POISON(address, size) ((void)(address), (void)(size))
+#define KEYTWINE_POOL_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
 
 namespace keytwine {
 
 namespace {
 
+// A Value made by NewValue and the ValueData it starts with, in one block: one allocation per
+// value instead of two. The data may later be replaced by data of another block (a by-reference
+// parameter); the inline data is then unused until the block is freed.
+struct ValueBlock {
+  Value value;
+  ValueData data;
+};
+static_assert(offsetof(ValueBlock, value) == 0);
+
+ValueData* InlineData(Value* value) {
+  return &reinterpret_cast<ValueBlock*>(value)->data;
+}
+
 template <typename T>
 T* NewZeroed() {
   return static_cast<T*>(port::AllocZero(sizeof(T)));
+}
+
+// --- Temporaries ---------------------------------------------------------------------------
+
+// The blocks of one thread's evaluation-stack entries, taken from one allocation made when the
+// thread's outermost walk begins. Trivially destructible (see ThreadState).
+// A pool entry has room for a short name as well: parameters are named on every call.
+struct PoolBlock {
+  ValueBlock block;
+  char name[24];
+};
+static_assert(offsetof(PoolBlock, block) == 0);
+
+struct TemporaryPool {
+  PoolBlock* blocks = nullptr;  // kPoolBlocks of them; null when there is no pool
+  Value* free = nullptr;        // chain of free blocks through next
+  int32_t inUse = 0;
+  bool open = false;  // hands out blocks; a closed pool is released once its last block returns
+};
+static_assert(std::is_trivially_destructible_v<TemporaryPool>);
+
+// Enough for the deepest walks of ordinary scripts; deeper recursion takes NewValue.
+constexpr int32_t kPoolBlocks = 512;
+
+TemporaryPool& Pool() {
+  thread_local TemporaryPool pool;
+  return pool;
+}
+
+// A free block is poisoned for the address sanitizer except its next link, so that a stale
+// reference to a freed temporary is caught as the heap would catch it.
+void PoisonFreeBlock(Value* value) {
+  KEYTWINE_POOL_POISON(value, offsetof(Value, next));
+  KEYTWINE_POOL_POISON(&reinterpret_cast<ValueBlock*>(value)->data,
+                       sizeof(PoolBlock) - offsetof(ValueBlock, data));
+}
+void UnpoisonBlock(Value* value) {
+  KEYTWINE_POOL_UNPOISON(value, sizeof(PoolBlock));
+}
+
+bool InPool(const TemporaryPool& pool, const Value* value) {
+  const auto* block = reinterpret_cast<const PoolBlock*>(value);
+  return pool.blocks != nullptr && block >= pool.blocks && block < pool.blocks + kPoolBlocks;
+}
+
+// The name room of a pool entry.
+char* PoolName(Value* value) {
+  return reinterpret_cast<PoolBlock*>(value)->name;
+}
+// Whether value's name is held in its own pool entry rather than allocated.
+bool HasPoolName(const Value* value) {
+  return value->name != nullptr && InPool(Pool(), value) &&
+         value->name == PoolName(const_cast<Value*>(value));
+}
+
+void ReleasePool(TemporaryPool& pool) {
+  KEYTWINE_POOL_UNPOISON(pool.blocks, sizeof(PoolBlock) * kPoolBlocks);
+  port::Free(pool.blocks);
+  pool = TemporaryPool{};
+}
+
+// Gives the record of value back: to the pool it came from, or to the heap.
+void FreeRecord(Value* value) {
+  TemporaryPool& pool = Pool();
+  if (!InPool(pool, value)) {
+    exec::ForgetListHead(value);
+    port::Free(value);
+    return;
+  }
+  value->next = pool.free;
+  pool.free = value;
+  PoisonFreeBlock(value);
+  if (--pool.inUse == 0 && !pool.open) ReleasePool(pool);
 }
 
 // Frees every Value of a work chain. A Value that owns an element list has that list spliced in
@@ -32,10 +136,10 @@ void FreeWorkChain(Value* work) {
         work = value->elements;
       }
       if (data->type == kTypeString) port::Free(data->text);
-      port::Free(data);
+      if (data != InlineData(value)) port::Free(data);  // as FreeDataOf, without the call
     }
-    port::Free(value->name);
-    port::Free(value);
+    if (value->name != nullptr && !HasPoolName(value)) port::Free(value->name);
+    FreeRecord(value);
   }
 }
 
@@ -74,21 +178,123 @@ bool CopyChainAt(const Value* source, Value** copy, int32_t depth) {
 
 }  // namespace
 
-Value* NewValue() {
-  Value* value = NewZeroed<Value>();
-  if (value == nullptr) return nullptr;
-  value->data = NewZeroed<ValueData>();
-  if (value->data == nullptr) {
-    port::Free(value);
-    return nullptr;
+namespace exec {
+
+void OpenTemporaries() {
+  TemporaryPool& pool = Pool();
+  if (pool.blocks == nullptr) {
+    // Without memory for the pool every temporary comes from NewValue, as it would anyway.
+    pool.blocks = static_cast<PoolBlock*>(port::Alloc(sizeof(PoolBlock) * kPoolBlocks));
+    if (pool.blocks == nullptr) return;
+    for (int32_t i = kPoolBlocks - 1; i >= 0; --i) {
+      pool.blocks[i].block.value.next = pool.free;
+      pool.free = &pool.blocks[i].block.value;
+      PoisonFreeBlock(pool.free);
+    }
   }
+  pool.open = true;
+}
+
+bool IsTemporary(const Value* value) {
+  return InPool(Pool(), value);
+}
+
+bool TemporariesOpen() {
+  return Pool().open;
+}
+
+void CloseTemporaries() {
+  ReleaseListIndexes();
+  TemporaryPool& pool = Pool();
+  pool.open = false;
+  if (pool.blocks != nullptr && pool.inUse == 0) ReleasePool(pool);
+}
+
+Value* NewTemporary() {
+  TemporaryPool& pool = Pool();
+  if (!pool.open || pool.free == nullptr) return NewValue();
+  Value* value = pool.free;
+  pool.free = value->next;
+  ++pool.inUse;
+  UnpoisonBlock(value);
+  auto* block = reinterpret_cast<ValueBlock*>(value);
+  *block = ValueBlock{};
+  value->data = &block->data;
   value->data->owner = value;
   return value;
 }
 
+Value* NewTemporaryAlias(const Value* variable) {
+  Value* alias = NewTemporary();
+  if (alias == nullptr) return nullptr;
+  alias->data = variable != nullptr ? variable->data : nullptr;
+  alias->elements = variable != nullptr ? variable->elements : nullptr;
+  return alias;
+}
+
+bool SetName(Value* value, const char* name, NameHash hash) {
+  char* copy = nullptr;
+  if (name != nullptr) {
+    const size_t length = std::strlen(name);
+    if (InPool(Pool(), value) && length < sizeof(PoolBlock::name)) {
+      copy = PoolName(value);
+      if (name != copy) std::memmove(copy, name, length + 1);
+    } else {
+      copy = Duplicate(name).release();
+      if (copy == nullptr) return false;
+    }
+  }
+  if (value->name != nullptr && !HasPoolName(value)) port::Free(value->name);
+  value->name = copy;
+  value->hash = copy != nullptr ? hash : 0;
+  return true;
+}
+
+Value* MoveToHeap(Value* value) {
+  if (!InPool(Pool(), value)) return value;
+  Value* moved = NewValue();
+  if (moved == nullptr) return nullptr;
+  if (HasPoolName(value)) {
+    char* name = Duplicate(value->name).release();
+    if (name == nullptr) {
+      FreeValue(moved);
+      return nullptr;
+    }
+    value->name = name;
+  }
+  ValueData* data = moved->data;
+  *moved = *value;
+  if (value->data == InlineData(value)) {
+    *data = *value->data;
+    moved->data = data;
+  }
+  if (moved->data != nullptr && moved->data->owner == value) moved->data->owner = moved;
+  // Name, string and elements now belong to moved: only the record goes back.
+  FreeRecord(value);
+  return moved;
+}
+
+}  // namespace exec
+
+Value* NewValue() {
+  auto* block = NewZeroed<ValueBlock>();
+  if (block == nullptr) return nullptr;
+  Value* value = &block->value;
+  value->data = &block->data;
+  value->data->owner = value;
+  return value;
+}
+
+void FreeDataOf(Value* value) {
+  // Every Value comes in a ValueBlock (aliases too), so no separate block can sit there.
+  if (value->data != InlineData(value)) port::Free(value->data);
+}
+
 Value* NewAlias(const Value* variable) {
-  Value* alias = NewZeroed<Value>();
-  if (alias == nullptr || variable == nullptr) return alias;
+  auto* block = NewZeroed<ValueBlock>();
+  if (block == nullptr) return nullptr;
+  Value* alias = &block->value;
+  if (variable == nullptr) return alias;
   alias->data = variable->data;
   alias->elements = variable->elements;
   return alias;
@@ -96,6 +302,17 @@ Value* NewAlias(const Value* variable) {
 
 void FreeValue(Value* value) {
   if (value == nullptr || IsFailedValue(value)) return;
+  // Most values freed are stack entries that own nothing but their record: an integer, an alias
+  // or a marker without a name.
+  const ValueData* data = value->data;
+  const bool ownsNothing =
+      value->name == nullptr && value->elements == nullptr &&
+      (data == nullptr ||
+       (data == InlineData(value) ? data->type != kTypeString : data->owner != value));
+  if (ownsNothing) {
+    FreeRecord(value);
+    return;
+  }
   value->next = nullptr;
   FreeWorkChain(value);
 }
@@ -133,7 +350,7 @@ bool AssignData(Frame* frame, ValueData* destination, const ValueData* source) {
   }
   destination->type = source->type;
   if (locked) engine->variableLock.Leave();
-  port::Free(old);
+  if (old != nullptr) port::Free(old);
   return true;
 }
 

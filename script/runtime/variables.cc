@@ -5,6 +5,7 @@
 
 #include "script/runtime/engine.h"
 #include "script/runtime/error.h"
+#include "script/runtime/executor_internal.h"
 #include "script/text/text.h"
 
 namespace keytwine {
@@ -19,7 +20,11 @@ Value* GlobalsOf(Script* script) {
 
 Value* LookUpVariable(Frame* frame, const char* name) {
   if (frame == nullptr || name == nullptr) return nullptr;
-  const NameHash hash = ComputeNameHash(name);
+  return LookUpVariable(frame, name, ComputeNameHash(name));
+}
+
+Value* LookUpVariable(Frame* frame, const char* name, NameHash hash) {
+  if (frame == nullptr || name == nullptr) return nullptr;
   for (Frame* scope = frame; scope != nullptr; scope = scope->parent) {
     if (Value* local = FindInList(scope->locals, name, hash)) return local;
   }
@@ -47,6 +52,30 @@ Value* DeclareVariable(Frame* frame, const char* name, const char* position) {
   if (variable == nullptr) ReportError(frame, kAllocFailed, position);
   return variable;
 }
+
+namespace exec {
+
+Value* DeclareParameter(Frame* frame, const char* name, NameHash hash, const char* position) {
+  if (*name == '&') ++name;
+  if (hash == 0) hash = ComputeNameHash(name);
+  Value** slot = &frame->locals;
+  for (; *slot != nullptr; slot = &(*slot)->next) {
+    const Value* local = *slot;
+    if (local->hash == hash && local->name != nullptr && SameName(local->name, name)) {
+      ReportNamedError(frame, name, kDeclarationOverlaps, position);
+      return nullptr;
+    }
+  }
+  ValuePtr variable(NewTemporary());
+  if (variable == nullptr || !SetName(variable.get(), name, hash)) {
+    ReportError(frame, kAllocFailed, position);
+    return nullptr;
+  }
+  *slot = variable.release();
+  return *slot;
+}
+
+}  // namespace exec
 
 Value* SetOrDeclare(Frame* frame, const char* name, const ValueData* data) {
   if (frame == nullptr || name == nullptr) return nullptr;

@@ -229,8 +229,8 @@ TEST_F(EngineTest, TheStepBudgetTheThreadStartHookAndTheStopFlag) {
 }
 
 // Mutual recursion reports the bound once and then every level it unwinds through. An allocation
-// failure is reported at its statement: line 1 allocates x (record, data, name), its stack alias
-// and the literal (record, data); the next allocation is the argument marker of the call on line 2.
+// failure is reported at its statement: line 1 allocates the pool of stack entries and x (record
+// with data, name); the next allocation is the text of the string literal on line 2.
 TEST_F(EngineTest, RecursionAndAllocationFailuresAreReportedWhereTheyHappen) {
   const std::string reports = Run("function f() { g(); }\nfunction g() { f(); }\nf();");
   EXPECT_EQ(std::count(reports.begin(), reports.end(), '\n'), kMaxCallDepth + 2);
@@ -240,11 +240,11 @@ TEST_F(EngineTest, RecursionAndAllocationFailuresAreReportedWhereTheyHappen) {
                           0),
             0U);
   EXPECT_EQ(reports.substr(reports.rfind("        at ")), "        at s.s:(3) : f();\n");
-  Script* script = FrameIn("x = 1;\nprint(x);").script;
-  port::FailAllocationAfter(3 + 1 + 2 + 1);
+  Script* script = FrameIn("x = 1;\nprint(\"a\" + x);").script;
+  port::FailAllocationAfter(1 + 2 + 1);
   RunAllScripts(script);
   port::FailAllocationAfter(0);
-  EXPECT_EQ(output, "### Error: Alloc failed : s.s:(2) : print(x);\n");
+  EXPECT_EQ(output, "### Error: Alloc failed : s.s:(2) : print(\"a\" + x);\n");
 }
 
 // A chain of `levels` whole lists, each the only element of the one above.
