@@ -142,9 +142,6 @@ TEST(PortFiles, FindFilesMatchesWildcardsInSortedOrderAndReadWholeFileReadsFiles
   EXPECT_EQ(ReadWholeFile(Wide(in + "/a.ns").c_str(), nullptr, &outOfMemory), nullptr);
   EXPECT_TRUE(outOfMemory);
   std::filesystem::remove_all(in);
-  // Loading modules is shown by the loader's and the engine's library tests.
-  EXPECT_FALSE(OpenLibrary(u"missing.dll") || OpenLibrary(nullptr) || FindSymbol(nullptr, "x"));
-  CloseLibrary(nullptr);
 }
 
 }  // namespace
