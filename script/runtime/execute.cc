@@ -28,7 +28,9 @@ struct Walk {
   Value* returnTarget;
   int32_t* breakCounter;
   bool naming;           // an out-list is wanted: references and assignments name their entries
-  Value* top = nullptr;  // the evaluation stack, top first
+  bool counted = false;  // a step hook counts the nodes: every node is acted on
+  const SyntaxNode* stopAt = nullptr;
+  Value* top = nullptr;        // the evaluation stack, top first
   SyntaxNode* next = nullptr;  // where the walk goes on after the current node
   ExecResult result = ExecResult::Normal;
 
@@ -259,8 +261,32 @@ bool ActPostfixDone(Walk& walk, SyntaxNode* /*node*/) {
   return true;
 }
 
+bool IsPlainInteger(const Value* entry);
+bool IsUnsharedInteger(const Value* entry);
+
+// A number right of a binary operator whose left operand is an unshared integer: the operation
+// is done here as ActBinary's integer path would do it, without pushing the number.
 bool ActNumber(Walk& walk, SyntaxNode* node) {
-  return PushMade(walk, exec::NewInteger(node->number));
+  const SyntaxNode* op = node->next;
+  int32_t integer = 0;
+  if (walk.counted || op == nullptr || op->kind < T_AND || op->kind > T_MOD || op == walk.stopAt ||
+      op->kind == walk.frame->stopKind || !HasOperand(walk) || !IsUnsharedInteger(walk.top) ||
+      !exec::IntegerOperands(walk.top->data->integer, node->number, op->kind, &integer)) {
+    return PushMade(walk, exec::NewInteger(node->number));
+  }
+  Value* left = walk.top;
+  if (IsPlainInteger(left)) {
+    left->data->integer = integer;
+    left->pattern = nullptr;
+  } else {
+    Value* result = exec::NewInteger(integer);
+    if (result == nullptr) return Report(walk, kAllocFailed);
+    FreeValue(Pop(walk));
+    Push(walk, result);
+  }
+  walk.frame->position = op->position;
+  walk.next = op->next;
+  return true;
 }
 
 // The pattern of a string literal without references that is matched against (`x =~ "..."`):
@@ -761,6 +787,8 @@ ExecResult Run(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value* retur
   }
   Walk walk(frame, returnTarget, breakCounter, outList != nullptr);
   const StepHook hook = stepHook.load(std::memory_order_relaxed);
+  walk.counted = hook != nullptr;
+  walk.stopAt = stopAt;
   for (SyntaxNode* node = first; node != nullptr && node != stopAt; node = walk.next) {
     if (frame->stopKind != 0 && node->kind == frame->stopKind) break;
     if (hook != nullptr && !hook()) {
