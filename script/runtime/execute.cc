@@ -264,16 +264,22 @@ bool ActPostfixDone(Walk& walk, SyntaxNode* /*node*/) {
 bool IsPlainInteger(const Value* entry);
 bool IsUnsharedInteger(const Value* entry);
 
-// A number right of a binary operator whose left operand is an unshared integer: the operation
-// is done here as ActBinary's integer path would do it, without pushing the number.
-bool ActNumber(Walk& walk, SyntaxNode* node) {
+// The binary operator that follows node when ActBinary's integer path would apply it to the top
+// entry and right, with its result in integer; null otherwise. Not while a step hook counts nodes.
+const SyntaxNode* OperatorApplied(const Walk& walk, const SyntaxNode* node, int32_t right,
+                                  int32_t* integer) {
   const SyntaxNode* op = node->next;
-  int32_t integer = 0;
   if (walk.counted || op == nullptr || op->kind < T_AND || op->kind > T_MOD || op == walk.stopAt ||
       op->kind == walk.frame->stopKind || !HasOperand(walk) || !IsUnsharedInteger(walk.top) ||
-      !exec::IntegerOperands(walk.top->data->integer, node->number, op->kind, &integer)) {
-    return PushMade(walk, exec::NewInteger(node->number));
+      !exec::IntegerOperands(walk.top->data->integer, right, op->kind, integer)) {
+    return nullptr;
   }
+  return op;
+}
+
+// An operand right of a binary operator is applied at once instead of being pushed: the top
+// entry becomes the result and the walk goes on after the operator.
+bool ApplyOperator(Walk& walk, const SyntaxNode* op, int32_t integer) {
   Value* left = walk.top;
   if (IsPlainInteger(left)) {
     left->data->integer = integer;
@@ -287,6 +293,14 @@ bool ActNumber(Walk& walk, SyntaxNode* node) {
   walk.frame->position = op->position;
   walk.next = op->next;
   return true;
+}
+
+bool ActNumber(Walk& walk, SyntaxNode* node) {
+  int32_t integer = 0;
+  if (const SyntaxNode* op = OperatorApplied(walk, node, node->number, &integer)) {
+    return ApplyOperator(walk, op, integer);
+  }
+  return PushMade(walk, exec::NewInteger(node->number));
 }
 
 // The pattern of a string literal without references that is matched against (`x =~ "..."`):
@@ -370,6 +384,13 @@ Value* ResolveVariable(Frame* frame, const SyntaxNode* node) {
 bool ActVariable(Walk& walk, SyntaxNode* node) {
   Value* variable = ResolveVariable(walk.frame, node);
   if (variable == nullptr) return Fail(walk);
+  const ValueData* data = variable->data;
+  int32_t integer = 0;
+  if (data->shared == 0 && data->type == kTypeInteger) {
+    if (const SyntaxNode* op = OperatorApplied(walk, node, data->integer, &integer)) {
+      return ApplyOperator(walk, op, integer);
+    }
+  }
   return PushAlias(walk, variable);
 }
 

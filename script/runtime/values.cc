@@ -328,6 +328,10 @@ bool CopyValueChain(const Value* first, Value** copy) {
 
 bool AssignData(Frame* frame, ValueData* destination, const ValueData* source) {
   if (destination == nullptr || source == nullptr) return false;
+  if (destination->shared == 0 && source->shared == 0 && source->type == kTypeInteger) {
+    SetIntegerData(destination, source->integer);  // nothing to copy, no other thread to lock out
+    return true;
+  }
   // The source is read under the lock as well when it is shared: another script thread could
   // otherwise free its string while it is being copied.
   Script* engine = frame != nullptr && frame->script != nullptr ? frame->script->engine : nullptr;
