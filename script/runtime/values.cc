@@ -319,6 +319,10 @@ void FreeValue(Value* value) {
 
 void FreeValueChain(Value* first) {
   if (first == nullptr || IsFailedValue(first)) return;
+  if (first->next == nullptr) {
+    FreeValue(first);  // mostly a statement's one result: FreeValue's short path
+    return;
+  }
   FreeWorkChain(first);
 }
 
