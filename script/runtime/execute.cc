@@ -386,7 +386,7 @@ bool ActVariable(Walk& walk, SyntaxNode* node) {
   if (variable == nullptr) return Fail(walk);
   const ValueData* data = variable->data;
   int32_t integer = 0;
-  if (data->shared == 0 && data->type == kTypeInteger) {
+  if (!exec::IsSharedData(data) && data->type == kTypeInteger) {
     if (const SyntaxNode* op = OperatorApplied(walk, node, data->integer, &integer)) {
       return ApplyOperator(walk, op, integer);
     }

@@ -332,7 +332,8 @@ bool CopyValueChain(const Value* first, Value** copy) {
 
 bool AssignData(Frame* frame, ValueData* destination, const ValueData* source) {
   if (destination == nullptr || source == nullptr) return false;
-  if (destination->shared == 0 && source->shared == 0 && source->type == kTypeInteger) {
+  if (!exec::IsSharedData(destination) && !exec::IsSharedData(source) &&
+      source->type == kTypeInteger) {
     SetIntegerData(destination, source->integer);  // nothing to copy, no other thread to lock out
     return true;
   }
