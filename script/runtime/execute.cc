@@ -28,7 +28,9 @@ struct Walk {
   Value* returnTarget;
   int32_t* breakCounter;
   bool naming;           // an out-list is wanted: references and assignments name their entries
-  Value* top = nullptr;  // the evaluation stack, top first
+  bool counted = false;  // a step hook counts the nodes: every node is acted on
+  const SyntaxNode* stopAt = nullptr;
+  Value* top = nullptr;        // the evaluation stack, top first
   SyntaxNode* next = nullptr;  // where the walk goes on after the current node
   ExecResult result = ExecResult::Normal;
 
@@ -259,7 +261,45 @@ bool ActPostfixDone(Walk& walk, SyntaxNode* /*node*/) {
   return true;
 }
 
+bool IsPlainInteger(const Value* entry);
+bool IsUnsharedInteger(const Value* entry);
+
+// The binary operator that follows node when ActBinary's integer path would apply it to the top
+// entry and right, with its result in integer; null otherwise. Not while a step hook counts nodes.
+const SyntaxNode* OperatorApplied(const Walk& walk, const SyntaxNode* node, int32_t right,
+                                  int32_t* integer) {
+  const SyntaxNode* op = node->next;
+  if (walk.counted || op == nullptr || op->kind < T_AND || op->kind > T_MOD || op == walk.stopAt ||
+      op->kind == walk.frame->stopKind || !HasOperand(walk) || !IsUnsharedInteger(walk.top) ||
+      !exec::IntegerOperands(walk.top->data->integer, right, op->kind, integer)) {
+    return nullptr;
+  }
+  return op;
+}
+
+// An operand right of a binary operator is applied at once instead of being pushed: the top
+// entry becomes the result and the walk goes on after the operator.
+bool ApplyOperator(Walk& walk, const SyntaxNode* op, int32_t integer) {
+  Value* left = walk.top;
+  if (IsPlainInteger(left)) {
+    left->data->integer = integer;
+    left->pattern = nullptr;
+  } else {
+    Value* result = exec::NewInteger(integer);
+    if (result == nullptr) return Report(walk, kAllocFailed);
+    FreeValue(Pop(walk));
+    Push(walk, result);
+  }
+  walk.frame->position = op->position;
+  walk.next = op->next;
+  return true;
+}
+
 bool ActNumber(Walk& walk, SyntaxNode* node) {
+  int32_t integer = 0;
+  if (const SyntaxNode* op = OperatorApplied(walk, node, node->number, &integer)) {
+    return ApplyOperator(walk, op, integer);
+  }
   return PushMade(walk, exec::NewInteger(node->number));
 }
 
@@ -344,6 +384,13 @@ Value* ResolveVariable(Frame* frame, const SyntaxNode* node) {
 bool ActVariable(Walk& walk, SyntaxNode* node) {
   Value* variable = ResolveVariable(walk.frame, node);
   if (variable == nullptr) return Fail(walk);
+  const ValueData* data = variable->data;
+  int32_t integer = 0;
+  if (!exec::IsSharedData(data) && data->type == kTypeInteger) {
+    if (const SyntaxNode* op = OperatorApplied(walk, node, data->integer, &integer)) {
+      return ApplyOperator(walk, op, integer);
+    }
+  }
   return PushAlias(walk, variable);
 }
 
@@ -761,6 +808,8 @@ ExecResult Run(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value* retur
   }
   Walk walk(frame, returnTarget, breakCounter, outList != nullptr);
   const StepHook hook = stepHook.load(std::memory_order_relaxed);
+  walk.counted = hook != nullptr;
+  walk.stopAt = stopAt;
   for (SyntaxNode* node = first; node != nullptr && node != stopAt; node = walk.next) {
     if (frame->stopKind != 0 && node->kind == frame->stopKind) break;
     if (hook != nullptr && !hook()) {

@@ -12,6 +12,7 @@
 #ifndef KEYTWINE_SCRIPT_RUNTIME_EXECUTOR_INTERNAL_H
 #define KEYTWINE_SCRIPT_RUNTIME_EXECUTOR_INTERNAL_H
 
+#include <atomic>
 #include <cstdint>
 #include <type_traits>
 
@@ -84,6 +85,13 @@ inline Value* ListHolder(const Value* value) {
 inline Value* ListOf(const Value* value) {
   return ListHolder(value)->elements;
 }
+// The shared flag of data, read before anything beside it: while it is set another script thread
+// may assign the data, and a plain read could be merged with the read of the type next to it.
+inline bool IsSharedData(const ValueData* data) {
+  return std::atomic_ref<int32_t>(const_cast<int32_t&>(data->shared))
+             .load(std::memory_order_acquire) != 0;
+}
+
 inline bool IsShared(const Value* value) {
   return value->data != nullptr && value->data->shared != 0;
 }

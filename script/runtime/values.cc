@@ -319,6 +319,10 @@ void FreeValue(Value* value) {
 
 void FreeValueChain(Value* first) {
   if (first == nullptr || IsFailedValue(first)) return;
+  if (first->next == nullptr) {
+    FreeValue(first);  // mostly a statement's one result: FreeValue's short path
+    return;
+  }
   FreeWorkChain(first);
 }
 
@@ -328,6 +332,11 @@ bool CopyValueChain(const Value* first, Value** copy) {
 
 bool AssignData(Frame* frame, ValueData* destination, const ValueData* source) {
   if (destination == nullptr || source == nullptr) return false;
+  if (!exec::IsSharedData(destination) && !exec::IsSharedData(source) &&
+      source->type == kTypeInteger) {
+    SetIntegerData(destination, source->integer);  // nothing to copy, no other thread to lock out
+    return true;
+  }
   // The source is read under the lock as well when it is shared: another script thread could
   // otherwise free its string while it is being copied.
   Script* engine = frame != nullptr && frame->script != nullptr ? frame->script->engine : nullptr;
