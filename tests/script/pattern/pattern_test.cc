@@ -18,6 +18,7 @@ TEST(PatternThreads, ShareOneCompiledPattern) {
   const ReferenceResult expected[] = {FastMatch(pattern, texts[0]), FastMatch(pattern, texts[1]),
                                       FastMatch(pattern, texts[2])};
   EXPECT_EQ(expected[0].captures[1].second, "example");
+  EXPECT_EQ(MatchPattern(nullptr, pattern, nullptr), 0);  // a null text is the empty text
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
   for (size_t t = 0; t < 8; ++t) {
