@@ -366,29 +366,91 @@ bool ActDeclare(Walk& walk, SyntaxNode* node) {
   return PushAlias(walk, variable);
 }
 
+const char* VariableName(const SyntaxNode* node) {
+  const char* name = node->text != nullptr ? node->text : "";
+  return *name == '&' ? name + 1 : name;
+}
+
+Value* FindVariable(Frame* frame, const SyntaxNode* node) {
+  const char* name = VariableName(node);
+  const NameHash hash = node->nameHash != 0 ? node->nameHash : ComputeNameHash(name);
+  return LookUpVariable(frame, name, hash);
+}
+
 // A name is looked up through the frames and the globals; an unknown one is declared in the
 // current frame, or reported under #option(explicit).
 Value* ResolveVariable(Frame* frame, const SyntaxNode* node) {
-  const char* name = node->text != nullptr ? node->text : "";
-  if (*name == '&') ++name;
-  const NameHash hash = node->nameHash != 0 ? node->nameHash : ComputeNameHash(name);
-  const char* position = node->position;
-  if (Value* variable = LookUpVariable(frame, name, hash)) return variable;
+  if (Value* variable = FindVariable(frame, node)) return variable;
+  const char* name = VariableName(node);
   if (frame->script != nullptr && frame->script->optionExplicit != 0) {
-    ReportNamedError(frame, name, kVariableNotDefined, position);
+    ReportNamedError(frame, name, kVariableNotDefined, node->position);
     return nullptr;
   }
-  return DeclareVariable(frame, name, position);
+  return DeclareVariable(frame, name, node->position);
+}
+
+// The integer value of an unshared integer variable.
+bool UnsharedInteger(const Value* variable, int32_t* integer) {
+  const ValueData* data = variable->data;
+  if (exec::IsSharedData(data) || data->type != kTypeInteger) return false;
+  *integer = data->integer;
+  return true;
+}
+
+// The operand right of node when it is a number or a known unshared integer variable that a
+// binary operator follows; null otherwise (the walk then acts on it as usual).
+const SyntaxNode* IntegerOperandAfter(const Walk& walk, const SyntaxNode* node, int32_t* integer) {
+  const SyntaxNode* right = node->next;
+  if (walk.counted || right == nullptr || right == walk.stopAt ||
+      right->kind == walk.frame->stopKind || right->next == nullptr) {
+    return nullptr;
+  }
+  if (right->kind == T_NUMBER) {
+    *integer = right->number;
+    return right;
+  }
+  // A "script.name" that is not found is reported by the lookup: only the walk may do that.
+  if (right->kind != T_VARIABLE || std::strchr(VariableName(right), '.') != nullptr) return nullptr;
+  const Value* variable = FindVariable(walk.frame, right);
+  return variable != nullptr && UnsharedInteger(variable, integer) ? right : nullptr;
+}
+
+// The operand after node when node is an integer variable left of a number or of an unshared
+// integer variable and a binary operator (`i < 60000`, `s + i`) that ActBinary's integer path
+// would apply, with the result in integer; null otherwise.
+const SyntaxNode* PairApplied(const Walk& walk, const SyntaxNode* node, int32_t left,
+                              int32_t* integer) {
+  int32_t right = 0;
+  const SyntaxNode* operand = IntegerOperandAfter(walk, node, &right);
+  if (operand == nullptr) return nullptr;
+  const SyntaxNode* op = operand->next;
+  if (op->kind < T_AND || op->kind > T_MOD || op == walk.stopAt ||
+      op->kind == walk.frame->stopKind || !exec::IntegerOperands(left, right, op->kind, integer)) {
+    return nullptr;
+  }
+  return operand;
+}
+
+// Pushes the result of a pair at once, without an alias of either variable.
+bool ApplyPair(Walk& walk, const SyntaxNode* operand, int32_t integer) {
+  walk.frame->position = operand->position;
+  if (!PushMade(walk, exec::NewInteger(integer))) return false;
+  walk.frame->position = operand->next->position;
+  walk.next = operand->next->next;
+  return true;
 }
 
 bool ActVariable(Walk& walk, SyntaxNode* node) {
   Value* variable = ResolveVariable(walk.frame, node);
   if (variable == nullptr) return Fail(walk);
-  const ValueData* data = variable->data;
   int32_t integer = 0;
-  if (!exec::IsSharedData(data) && data->type == kTypeInteger) {
-    if (const SyntaxNode* op = OperatorApplied(walk, node, data->integer, &integer)) {
-      return ApplyOperator(walk, op, integer);
+  if (UnsharedInteger(variable, &integer)) {
+    int32_t result = 0;
+    if (const SyntaxNode* op = OperatorApplied(walk, node, integer, &result)) {
+      return ApplyOperator(walk, op, result);
+    }
+    if (const SyntaxNode* operand = PairApplied(walk, node, integer, &result)) {
+      return ApplyPair(walk, operand, result);
     }
   }
   return PushAlias(walk, variable);
