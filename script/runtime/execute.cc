@@ -246,8 +246,32 @@ bool ActAssign(Walk& walk, SyntaxNode* node) {
   return true;
 }
 
+// Whether the postfix operator node on operand can be applied at once rather than queued: its
+// T_POSTFIX_DONE comes next and nothing is queued before it, so the queue would hold this one
+// change alone and be applied before anything reads the variable. Not while a step hook counts
+// nodes (it could end the walk between the two).
+bool PostfixNow(const Walk& walk, const SyntaxNode* node, const Value* operand) {
+  const SyntaxNode* done = node->next;
+  const Frame* frame = walk.frame;
+  return (node->kind == T_POSTINC || node->kind == T_POSTDEC) && !walk.counted &&
+         exec::IsAlias(operand) && done != nullptr && done->kind == T_POSTFIX_DONE &&
+         done != walk.stopAt && done->kind != frame->stopKind &&
+         frame->pendingIncrements == nullptr && frame->pendingDecrements == nullptr;
+}
+
+// The result is the old value, as when the change is queued.
+bool ApplyPostfixNow(Walk& walk, const SyntaxNode* node, ValuePtr operand) {
+  ValuePtr old(exec::NewTemporary());
+  if (old == nullptr) return Report(walk, kAllocFailed);
+  if (!AssignData(walk.frame, old->data, operand->data)) return Fail(walk);
+  exec::AddToData(walk.frame, operand->data, node->kind == T_POSTINC ? 1 : -1);
+  Push(walk, old.release());
+  return true;
+}
+
 bool ActUnary(Walk& walk, SyntaxNode* node) {
   if (!HasOperand(walk)) return Report(walk, kSentenceError);
+  if (PostfixNow(walk, node, walk.top)) return ApplyPostfixNow(walk, node, ValuePtr(Pop(walk)));
   Value* operand = Pop(walk);
   Value* result = UnaryOperation(walk.frame, operand, node->kind);
   if (result != operand) FreeValue(operand);
