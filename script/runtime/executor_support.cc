@@ -136,6 +136,10 @@ int32_t AddToData(const Frame* frame, ValueData* data, int32_t delta) {
 }
 
 bool CopyListOf(const Frame* frame, const Value* value, Value** copy) {
+  if (value->data != nullptr && !IsSharedData(value->data) && ListOf(value) == nullptr) {
+    *copy = nullptr;  // mostly a scalar argument: nothing to copy, no lock to take
+    return true;
+  }
   SharedLock lock(frame, IsShared(value));
   return CopyValueChain(ListOf(value), copy);
 }
