@@ -246,6 +246,11 @@ bool ActAssign(Walk& walk, SyntaxNode* node) {
   return true;
 }
 
+// Whether the walk may pass over node without acting on it.
+bool Passable(const Walk& walk, const SyntaxNode* node) {
+  return node != nullptr && node != walk.stopAt && node->kind != walk.frame->stopKind;
+}
+
 // Whether the postfix operator node on operand can be applied at once rather than queued: its
 // T_POSTFIX_DONE comes next and nothing is queued before it, so the queue would hold this one
 // change alone and be applied before anything reads the variable. Not while a step hook counts
@@ -254,8 +259,7 @@ bool PostfixNow(const Walk& walk, const SyntaxNode* node, const Value* operand) 
   const SyntaxNode* done = node->next;
   const Frame* frame = walk.frame;
   return (node->kind == T_POSTINC || node->kind == T_POSTDEC) && !walk.counted &&
-         exec::IsAlias(operand) && done != nullptr && done->kind == T_POSTFIX_DONE &&
-         done != walk.stopAt && done->kind != frame->stopKind &&
+         exec::IsAlias(operand) && Passable(walk, done) && done->kind == T_POSTFIX_DONE &&
          frame->pendingIncrements == nullptr && frame->pendingDecrements == nullptr;
 }
 
@@ -464,9 +468,33 @@ bool ApplyPair(Walk& walk, const SyntaxNode* operand, int32_t integer) {
   return true;
 }
 
+// The postfix operator of `name++;` or `name--;` after node, or null. Nothing reads the old
+// value, and with nothing queued before it the change would be applied alone at the
+// T_POSTFIX_DONE that follows: it is applied at once, without an alias, a copy or a queue entry.
+const SyntaxNode* PostfixStatement(const Walk& walk, const SyntaxNode* node) {
+  const SyntaxNode* op = node->next;
+  if (op == nullptr || (op->kind != T_POSTINC && op->kind != T_POSTDEC) || walk.counted ||
+      walk.naming || !Passable(walk, op)) {
+    return nullptr;
+  }
+  const SyntaxNode* done = op->next;
+  if (!Passable(walk, done) || done->kind != T_POSTFIX_DONE || !Passable(walk, done->next) ||
+      done->next->kind != T_SEMICOLON) {
+    return nullptr;
+  }
+  const Frame* frame = walk.frame;
+  return frame->pendingIncrements == nullptr && frame->pendingDecrements == nullptr ? op : nullptr;
+}
+
 bool ActVariable(Walk& walk, SyntaxNode* node) {
   Value* variable = ResolveVariable(walk.frame, node);
   if (variable == nullptr) return Fail(walk);
+  if (const SyntaxNode* op = PostfixStatement(walk, node)) {
+    walk.frame->position = op->position;
+    exec::AddToData(walk.frame, variable->data, op->kind == T_POSTINC ? 1 : -1);
+    walk.next = op->next->next;  // the statement's end
+    return true;
+  }
   int32_t integer = 0;
   if (UnsharedInteger(variable, &integer)) {
     int32_t result = 0;
