@@ -425,35 +425,37 @@ bool UnsharedInteger(const Value* variable, int32_t* integer) {
   return true;
 }
 
-// The operand right of node when it is a number or a known unshared integer variable that a
-// binary operator follows; null otherwise (the walk then acts on it as usual).
-const SyntaxNode* IntegerOperandAfter(const Walk& walk, const SyntaxNode* node, int32_t* integer) {
-  const SyntaxNode* right = node->next;
-  if (walk.counted || right == nullptr || right == walk.stopAt ||
-      right->kind == walk.frame->stopKind || right->next == nullptr) {
-    return nullptr;
+bool HasDot(const char* name) {
+  for (; *name != 0; ++name) {
+    if (*name == '.') return true;
   }
-  if (right->kind == T_NUMBER) {
-    *integer = right->number;
-    return right;
+  return false;
+}
+
+// The value of operand when it is a number or a known unshared integer variable.
+bool IntegerOperand(const Walk& walk, const SyntaxNode* operand, int32_t* integer) {
+  if (operand->kind == T_NUMBER) {
+    *integer = operand->number;
+    return true;
   }
   // A "script.name" that is not found is reported by the lookup: only the walk may do that.
-  if (right->kind != T_VARIABLE || std::strchr(VariableName(right), '.') != nullptr) return nullptr;
-  const Value* variable = FindVariable(walk.frame, right);
-  return variable != nullptr && UnsharedInteger(variable, integer) ? right : nullptr;
+  if (operand->kind != T_VARIABLE || HasDot(VariableName(operand))) return false;
+  const Value* variable = FindVariable(walk.frame, operand);
+  return variable != nullptr && UnsharedInteger(variable, integer);
 }
 
 // The operand after node when node is an integer variable left of a number or of an unshared
 // integer variable and a binary operator (`i < 60000`, `s + i`) that ActBinary's integer path
-// would apply, with the result in integer; null otherwise.
+// would apply, with the result in integer; null otherwise (the walk then acts on them as usual).
 const SyntaxNode* PairApplied(const Walk& walk, const SyntaxNode* node, int32_t left,
                               int32_t* integer) {
-  int32_t right = 0;
-  const SyntaxNode* operand = IntegerOperandAfter(walk, node, &right);
-  if (operand == nullptr) return nullptr;
+  const SyntaxNode* operand = node->next;
+  if (walk.counted || !Passable(walk, operand)) return nullptr;
   const SyntaxNode* op = operand->next;
-  if (op->kind < T_AND || op->kind > T_MOD || op == walk.stopAt ||
-      op->kind == walk.frame->stopKind || !exec::IntegerOperands(left, right, op->kind, integer)) {
+  int32_t right = 0;
+  if (!Passable(walk, op) || op->kind < T_AND || op->kind > T_MOD ||
+      !IntegerOperand(walk, operand, &right) ||
+      !exec::IntegerOperands(left, right, op->kind, integer)) {
     return nullptr;
   }
   return operand;
