@@ -96,6 +96,14 @@ inline bool IsShared(const Value* value) {
   return value->data != nullptr && value->data->shared != 0;
 }
 
+// FindInList, inline for the lookups of the executor.
+inline Value* FindNamed(Value* list, const char* name, NameHash hash) {
+  for (Value* value = list; value != nullptr; value = value->next) {
+    if (value->hash == hash && value->name != nullptr && SameName(value->name, name)) return value;
+  }
+  return nullptr;
+}
+
 // True when an entry of the chain is an alias.
 bool HoldsAliases(const Value* chain);
 // True when frame or an enclosing block frame has queued post-increments or decrements.
