@@ -205,7 +205,13 @@ void RetireList(Value* list, bool shared);
 void ReleaseThreadRetired();
 
 // Applies frame's queued post-increments and post-decrements and empties the queues.
-void ApplyPending(Frame* frame);
+void ApplyQueued(Frame* frame);
+// As ApplyQueued; inline, since most statements end with nothing queued.
+inline void ApplyPending(Frame* frame) {
+  if (frame->pendingIncrements != nullptr || frame->pendingDecrements != nullptr) {
+    ApplyQueued(frame);
+  }
+}
 
 }  // namespace keytwine::exec
 

@@ -189,10 +189,9 @@ void ReleaseThreadRetired() {
   FreeValueChain(retired);
 }
 
-void ApplyPending(Frame* frame) {
+void ApplyQueued(Frame* frame) {
   Value* increments = frame->pendingIncrements;
   Value* decrements = frame->pendingDecrements;
-  if (increments == nullptr && decrements == nullptr) return;
   frame->pendingIncrements = nullptr;
   frame->pendingDecrements = nullptr;
   // Most recent first: each list is kept with its newest entry at the head.
