@@ -246,8 +246,36 @@ bool ActAssign(Walk& walk, SyntaxNode* node) {
   return true;
 }
 
+// Whether the walk may pass over node without acting on it.
+bool Passable(const Walk& walk, const SyntaxNode* node) {
+  return node != nullptr && node != walk.stopAt && node->kind != walk.frame->stopKind;
+}
+
+// Whether the postfix operator node on operand can be applied at once rather than queued: its
+// T_POSTFIX_DONE comes next and nothing is queued before it, so the queue would hold this one
+// change alone and be applied before anything reads the variable. Not while a step hook counts
+// nodes (it could end the walk between the two).
+bool PostfixNow(const Walk& walk, const SyntaxNode* node, const Value* operand) {
+  const SyntaxNode* done = node->next;
+  const Frame* frame = walk.frame;
+  return (node->kind == T_POSTINC || node->kind == T_POSTDEC) && !walk.counted &&
+         exec::IsAlias(operand) && Passable(walk, done) && done->kind == T_POSTFIX_DONE &&
+         frame->pendingIncrements == nullptr && frame->pendingDecrements == nullptr;
+}
+
+// The result is the old value, as when the change is queued.
+bool ApplyPostfixNow(Walk& walk, const SyntaxNode* node, ValuePtr operand) {
+  ValuePtr old(exec::NewTemporary());
+  if (old == nullptr) return Report(walk, kAllocFailed);
+  if (!AssignData(walk.frame, old->data, operand->data)) return Fail(walk);
+  exec::AddToData(walk.frame, operand->data, node->kind == T_POSTINC ? 1 : -1);
+  Push(walk, old.release());
+  return true;
+}
+
 bool ActUnary(Walk& walk, SyntaxNode* node) {
   if (!HasOperand(walk)) return Report(walk, kSentenceError);
+  if (PostfixNow(walk, node, walk.top)) return ApplyPostfixNow(walk, node, ValuePtr(Pop(walk)));
   Value* operand = Pop(walk);
   Value* result = UnaryOperation(walk.frame, operand, node->kind);
   if (result != operand) FreeValue(operand);
@@ -366,29 +394,117 @@ bool ActDeclare(Walk& walk, SyntaxNode* node) {
   return PushAlias(walk, variable);
 }
 
+const char* VariableName(const SyntaxNode* node) {
+  const char* name = node->text != nullptr ? node->text : "";
+  return *name == '&' ? name + 1 : name;
+}
+
+Value* FindVariable(Frame* frame, const SyntaxNode* node) {
+  const char* name = VariableName(node);
+  const NameHash hash = node->nameHash != 0 ? node->nameHash : ComputeNameHash(name);
+  return LookUpVariable(frame, name, hash);
+}
+
 // A name is looked up through the frames and the globals; an unknown one is declared in the
 // current frame, or reported under #option(explicit).
 Value* ResolveVariable(Frame* frame, const SyntaxNode* node) {
-  const char* name = node->text != nullptr ? node->text : "";
-  if (*name == '&') ++name;
-  const NameHash hash = node->nameHash != 0 ? node->nameHash : ComputeNameHash(name);
-  const char* position = node->position;
-  if (Value* variable = LookUpVariable(frame, name, hash)) return variable;
+  if (Value* variable = FindVariable(frame, node)) return variable;
+  const char* name = VariableName(node);
   if (frame->script != nullptr && frame->script->optionExplicit != 0) {
-    ReportNamedError(frame, name, kVariableNotDefined, position);
+    ReportNamedError(frame, name, kVariableNotDefined, node->position);
     return nullptr;
   }
-  return DeclareVariable(frame, name, position);
+  return DeclareVariable(frame, name, node->position);
+}
+
+// The integer value of an unshared integer variable.
+bool UnsharedInteger(const Value* variable, int32_t* integer) {
+  const ValueData* data = variable->data;
+  if (exec::IsSharedData(data) || data->type != kTypeInteger) return false;
+  *integer = data->integer;
+  return true;
+}
+
+bool HasDot(const char* name) {
+  for (; *name != 0; ++name) {
+    if (*name == '.') return true;
+  }
+  return false;
+}
+
+// The value of operand when it is a number or a known unshared integer variable.
+bool IntegerOperand(const Walk& walk, const SyntaxNode* operand, int32_t* integer) {
+  if (operand->kind == T_NUMBER) {
+    *integer = operand->number;
+    return true;
+  }
+  // A "script.name" that is not found is reported by the lookup: only the walk may do that.
+  if (operand->kind != T_VARIABLE || HasDot(VariableName(operand))) return false;
+  const Value* variable = FindVariable(walk.frame, operand);
+  return variable != nullptr && UnsharedInteger(variable, integer);
+}
+
+// The operand after node when node is an integer variable left of a number or of an unshared
+// integer variable and a binary operator (`i < 60000`, `s + i`) that ActBinary's integer path
+// would apply, with the result in integer; null otherwise (the walk then acts on them as usual).
+const SyntaxNode* PairApplied(const Walk& walk, const SyntaxNode* node, int32_t left,
+                              int32_t* integer) {
+  const SyntaxNode* operand = node->next;
+  if (walk.counted || !Passable(walk, operand)) return nullptr;
+  const SyntaxNode* op = operand->next;
+  int32_t right = 0;
+  if (!Passable(walk, op) || op->kind < T_AND || op->kind > T_MOD ||
+      !IntegerOperand(walk, operand, &right) ||
+      !exec::IntegerOperands(left, right, op->kind, integer)) {
+    return nullptr;
+  }
+  return operand;
+}
+
+// Pushes the result of a pair at once, without an alias of either variable.
+bool ApplyPair(Walk& walk, const SyntaxNode* operand, int32_t integer) {
+  walk.frame->position = operand->position;
+  if (!PushMade(walk, exec::NewInteger(integer))) return false;
+  walk.frame->position = operand->next->position;
+  walk.next = operand->next->next;
+  return true;
+}
+
+// The postfix operator of `name++;` or `name--;` after node, or null. Nothing reads the old
+// value, and with nothing queued before it the change would be applied alone at the
+// T_POSTFIX_DONE that follows: it is applied at once, without an alias, a copy or a queue entry.
+const SyntaxNode* PostfixStatement(const Walk& walk, const SyntaxNode* node) {
+  const SyntaxNode* op = node->next;
+  if (op == nullptr || (op->kind != T_POSTINC && op->kind != T_POSTDEC) || walk.counted ||
+      walk.naming || !Passable(walk, op)) {
+    return nullptr;
+  }
+  const SyntaxNode* done = op->next;
+  if (!Passable(walk, done) || done->kind != T_POSTFIX_DONE || !Passable(walk, done->next) ||
+      done->next->kind != T_SEMICOLON) {
+    return nullptr;
+  }
+  const Frame* frame = walk.frame;
+  return frame->pendingIncrements == nullptr && frame->pendingDecrements == nullptr ? op : nullptr;
 }
 
 bool ActVariable(Walk& walk, SyntaxNode* node) {
   Value* variable = ResolveVariable(walk.frame, node);
   if (variable == nullptr) return Fail(walk);
-  const ValueData* data = variable->data;
+  if (const SyntaxNode* op = PostfixStatement(walk, node)) {
+    walk.frame->position = op->position;
+    exec::AddToData(walk.frame, variable->data, op->kind == T_POSTINC ? 1 : -1);
+    walk.next = op->next->next;  // the statement's end
+    return true;
+  }
   int32_t integer = 0;
-  if (!exec::IsSharedData(data) && data->type == kTypeInteger) {
-    if (const SyntaxNode* op = OperatorApplied(walk, node, data->integer, &integer)) {
-      return ApplyOperator(walk, op, integer);
+  if (UnsharedInteger(variable, &integer)) {
+    int32_t result = 0;
+    if (const SyntaxNode* op = OperatorApplied(walk, node, integer, &result)) {
+      return ApplyOperator(walk, op, result);
+    }
+    if (const SyntaxNode* operand = PairApplied(walk, node, integer, &result)) {
+      return ApplyPair(walk, operand, result);
     }
   }
   return PushAlias(walk, variable);

@@ -96,6 +96,14 @@ inline bool IsShared(const Value* value) {
   return value->data != nullptr && value->data->shared != 0;
 }
 
+// FindInList, inline for the lookups of the executor.
+inline Value* FindNamed(Value* list, const char* name, NameHash hash) {
+  for (Value* value = list; value != nullptr; value = value->next) {
+    if (value->hash == hash && value->name != nullptr && SameName(value->name, name)) return value;
+  }
+  return nullptr;
+}
+
 // True when an entry of the chain is an alias.
 bool HoldsAliases(const Value* chain);
 // True when frame or an enclosing block frame has queued post-increments or decrements.
@@ -197,7 +205,13 @@ void RetireList(Value* list, bool shared);
 void ReleaseThreadRetired();
 
 // Applies frame's queued post-increments and post-decrements and empties the queues.
-void ApplyPending(Frame* frame);
+void ApplyQueued(Frame* frame);
+// As ApplyQueued; inline, since most statements end with nothing queued.
+inline void ApplyPending(Frame* frame) {
+  if (frame->pendingIncrements != nullptr || frame->pendingDecrements != nullptr) {
+    ApplyQueued(frame);
+  }
+}
 
 }  // namespace keytwine::exec
 

@@ -136,6 +136,10 @@ int32_t AddToData(const Frame* frame, ValueData* data, int32_t delta) {
 }
 
 bool CopyListOf(const Frame* frame, const Value* value, Value** copy) {
+  if (value->data != nullptr && !IsSharedData(value->data) && ListOf(value) == nullptr) {
+    *copy = nullptr;  // mostly a scalar argument: nothing to copy, no lock to take
+    return true;
+  }
   SharedLock lock(frame, IsShared(value));
   return CopyValueChain(ListOf(value), copy);
 }
@@ -185,10 +189,9 @@ void ReleaseThreadRetired() {
   FreeValueChain(retired);
 }
 
-void ApplyPending(Frame* frame) {
+void ApplyQueued(Frame* frame) {
   Value* increments = frame->pendingIncrements;
   Value* decrements = frame->pendingDecrements;
-  if (increments == nullptr && decrements == nullptr) return;
   frame->pendingIncrements = nullptr;
   frame->pendingDecrements = nullptr;
   // Most recent first: each list is kept with its newest entry at the head.

@@ -297,13 +297,7 @@ void ReleaseListIndexes() {
 }  // namespace exec
 
 Value* FindInList(Value* list, const char* name, NameHash hash) {
-  if (name == nullptr) return nullptr;
-  for (Value* value = list; value != nullptr; value = value->next) {
-    if (value->hash == hash && value->name != nullptr && SameName(value->name, name)) {
-      return value;
-    }
-  }
-  return nullptr;
+  return name != nullptr ? exec::FindNamed(list, name, hash) : nullptr;
 }
 
 Value* FindInList(Value* list, const char* name) {

@@ -100,6 +100,15 @@ bool HasPoolName(const Value* value) {
          value->name == PoolName(const_cast<Value*>(value));
 }
 
+// Whether name with its terminator fits the name room of a pool entry (parameter names mostly
+// do): counted here rather than by strlen, which would read on through a long name.
+bool FitsPoolName(const char* name) {
+  for (size_t i = 0; i < sizeof(PoolBlock::name); ++i) {
+    if (name[i] == 0) return true;
+  }
+  return false;
+}
+
 void ReleasePool(TemporaryPool& pool) {
   KEYTWINE_POOL_UNPOISON(pool.blocks, sizeof(PoolBlock) * kPoolBlocks);
   port::Free(pool.blocks);
@@ -235,10 +244,10 @@ Value* NewTemporaryAlias(const Value* variable) {
 bool SetName(Value* value, const char* name, NameHash hash) {
   char* copy = nullptr;
   if (name != nullptr) {
-    const size_t length = std::strlen(name);
-    if (InPool(Pool(), value) && length < sizeof(PoolBlock::name)) {
+    if (InPool(Pool(), value) && FitsPoolName(name)) {
       copy = PoolName(value);
-      if (name != copy) std::memmove(copy, name, length + 1);
+      // Forward, byte by byte: a name already in the room can only start at or after its start.
+      for (size_t i = 0; name != copy && (i == 0 || name[i - 1] != 0); ++i) copy[i] = name[i];
     } else {
       copy = Duplicate(name).release();
       if (copy == nullptr) return false;

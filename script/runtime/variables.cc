@@ -26,7 +26,7 @@ Value* LookUpVariable(Frame* frame, const char* name) {
 Value* LookUpVariable(Frame* frame, const char* name, NameHash hash) {
   if (frame == nullptr || name == nullptr) return nullptr;
   for (Frame* scope = frame; scope != nullptr; scope = scope->parent) {
-    if (Value* local = FindInList(scope->locals, name, hash)) return local;
+    if (Value* local = exec::FindNamed(scope->locals, name, hash)) return local;
   }
   Script* script = frame->script;
   if (script == nullptr) return nullptr;
