@@ -38,7 +38,10 @@ struct SyntaxNode {
   SyntaxNode* next;          // owned: the following node of the chain
   SyntaxNode* child;         // owned: statements, body or list elements (T_LBRACE, T_CALL in a
                              // definition, T_SWITCH, T_LOOP_BODY)
-  SyntaxNode* target;        // not owned: the marker a T_JUMP continues after
+  // Not owned. T_JUMP: the marker it continues after. T_VARIABLE: the '=' of `name = ...` when
+  // name is its whole left side and the nodes between leave exactly the value above name's entry
+  // (the executor may then keep the variable aside instead of pushing it); null otherwise.
+  SyntaxNode* target;
   // 1 on a T_LBRACE that stands as a statement (a block), 0 on a list literal. The executor
   // discards what a block leaves on its stack; a list literal turns it into a list. Without the
   // mark, `if (a) { b = 1 }` would leave a stray list for the statement after it.

@@ -32,6 +32,11 @@ struct Walk {
   const SyntaxNode* stopAt = nullptr;
   Value* top = nullptr;        // the evaluation stack, top first
   SyntaxNode* next = nullptr;  // where the walk goes on after the current node
+  // The variable of `name = ...` kept aside until its '=' (assignTo): no stack entry for it.
+  // entriesBelow is the stack under where its entry would have been.
+  Value* assigned = nullptr;
+  const SyntaxNode* assignTo = nullptr;
+  const Value* entriesBelow = nullptr;
   ExecResult result = ExecResult::Normal;
 
   Walk(Frame* f, Value* target, int32_t* counter, bool withNames)
@@ -223,7 +228,10 @@ bool MoveText(Walk& walk, const SyntaxNode* node, ValueData* target, Value* valu
 
 // target = value: a pattern target binds its captures, a list on either side replaces the
 // target's list, otherwise the scalar is assigned. The value is the result.
+bool AssignKept(Walk& walk, SyntaxNode* node);
+
 bool ActAssign(Walk& walk, SyntaxNode* node) {
+  if (node == walk.assignTo) return AssignKept(walk, node);
   if (!HasTwoOperands(walk)) return Report(walk, kSentenceError);
   ValuePtr value(Pop(walk));
   ValuePtr target(Pop(walk));
@@ -243,6 +251,26 @@ bool ActAssign(Walk& walk, SyntaxNode* node) {
     return Report(walk, kAllocFailed);
   }
   Push(walk, value.release());
+  return true;
+}
+
+// ActAssign for a variable kept aside (see KeepsTarget): the parser made sure the value is the
+// one entry above where the variable's entry would be. The variable owns its data, so no alias
+// of it is needed to keep retired lists alive.
+bool AssignKept(Walk& walk, SyntaxNode* node) {
+  Value* variable = walk.assigned;
+  walk.assigned = nullptr;
+  walk.assignTo = nullptr;
+  if (!HasOperand(walk) || walk.top->next != walk.entriesBelow) {
+    return Report(walk, kSentenceError);  // not reached: the parser checks the shape
+  }
+  Value* value = walk.top;
+  if (value->wholeList != 0) {
+    if (!exec::ReplaceList(walk.frame, variable, value)) return Fail(walk);
+  } else if (!MoveText(walk, node, variable->data, value) &&
+             !AssignData(walk.frame, variable->data, value->data)) {
+    return Fail(walk);
+  }
   return true;
 }
 
@@ -488,9 +516,23 @@ const SyntaxNode* PostfixStatement(const Walk& walk, const SyntaxNode* node) {
   return frame->pendingIncrements == nullptr && frame->pendingDecrements == nullptr ? op : nullptr;
 }
 
+// Whether the variable of `name = ...` is kept aside for its '=' instead of being pushed: one at
+// a time, not when entries are named, and only a variable that owns its data (a by-reference
+// parameter's data lives in another frame or list).
+bool KeepsTarget(const Walk& walk, const SyntaxNode* node, const Value* variable) {
+  return node->target != nullptr && walk.assignTo == nullptr && !walk.naming &&
+         variable->data != nullptr && variable->data->owner == variable;
+}
+
 bool ActVariable(Walk& walk, SyntaxNode* node) {
   Value* variable = ResolveVariable(walk.frame, node);
   if (variable == nullptr) return Fail(walk);
+  if (KeepsTarget(walk, node, variable)) {
+    walk.assigned = variable;
+    walk.assignTo = node->target;
+    walk.entriesBelow = walk.top;
+    return true;
+  }
   if (const SyntaxNode* op = PostfixStatement(walk, node)) {
     walk.frame->position = op->position;
     exec::AddToData(walk.frame, variable->data, op->kind == T_POSTINC ? 1 : -1);
