@@ -10,6 +10,7 @@
 //   switch (v) {...}    [v] T_SWITCH{body}
 //   function f(a) {S}   T_JUMP->@1 T_FUNCTION T_DECLARE a T_CALL f{[S]} @1 T_FUNCTION_END
 #include <atomic>
+#include <cstring>
 
 #include "script/front/parse_support.h"
 #include "script/front/parser.h"
@@ -280,6 +281,22 @@ bool AddFunctionEntry(LexerState& state, Script* script, const char* name, Synta
   return true;
 }
 
+// Whether a node from node up to stop, or of a child chain, could see the `arg` of its call: a
+// name with "arg" in it, a call (a native is given the frame), a pattern or a string with
+// references (the names these use are known only when they run).
+bool MaySeeArg(const SyntaxNode* node, const SyntaxNode* stop) {
+  for (; node != nullptr && node != stop; node = node->next) {
+    const int32_t kind = node->kind;
+    const char* text = node->text != nullptr ? node->text : "";
+    if ((kind == T_VARIABLE || kind == T_DECLARE) && std::strstr(text, "arg") != nullptr)
+      return true;
+    if (kind == T_CALL || kind == T_CALL_BEGIN || kind == T_PATTERN) return true;
+    if (kind == T_STRING && std::strchr(text, '%') != nullptr) return true;
+    if (node->child != nullptr && MaySeeArg(node->child, nullptr)) return true;
+  }
+  return false;
+}
+
 // A definition is skipped by a jump in normal execution. Its T_CALL node names the function and
 // holds the body; the parameters stand between the opening node and the T_CALL node.
 SyntaxNode* ParseDefinition(LexerState& state, SyntaxNode* tail) {
@@ -302,6 +319,7 @@ SyntaxNode* ParseDefinition(LexerState& state, SyntaxNode* tail) {
   SyntaxNode* name = call.release();
   tail->next = name;
   if (ParseBlockInto(state, name) == nullptr) return nullptr;
+  name->number = MaySeeArg(definition->next, name) || MaySeeArg(name->child, nullptr) ? 1 : 0;
   SyntaxNode* end = AppendNode(state, name, T_FUNCTION_END);
   if (end == nullptr) return nullptr;
   skip->target = end;
