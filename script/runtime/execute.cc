@@ -489,8 +489,30 @@ const SyntaxNode* PairApplied(const Walk& walk, const SyntaxNode* node, int32_t 
   return operand;
 }
 
+// The result of a pair that is the whole right side of `name = a op b;` with name kept aside
+// (s = s + i;) goes straight into name's data when that is not shared, as AssignData would store
+// it: nothing reads the assignment's value before the statement's end discards it. Not while a
+// step hook counts nodes.
+bool StorePair(Walk& walk, const SyntaxNode* operand, int32_t integer) {
+  const SyntaxNode* assign = operand->next->next;
+  if (assign == nullptr || assign != walk.assignTo || walk.counted ||
+      walk.top != walk.entriesBelow || !Passable(walk, assign)) {
+    return false;
+  }
+  SyntaxNode* end = assign->next;
+  ValueData* data = walk.assigned->data;
+  if (!Passable(walk, end) || end->kind != T_SEMICOLON || exec::IsSharedData(data)) return false;
+  SetIntegerData(data, integer);
+  walk.assigned = nullptr;
+  walk.assignTo = nullptr;
+  walk.frame->position = assign->position;
+  walk.next = end;
+  return true;
+}
+
 // Pushes the result of a pair at once, without an alias of either variable.
 bool ApplyPair(Walk& walk, const SyntaxNode* operand, int32_t integer) {
+  if (StorePair(walk, operand, integer)) return true;
   walk.frame->position = operand->position;
   if (!PushMade(walk, exec::NewInteger(integer))) return false;
   walk.frame->position = operand->next->position;
