@@ -510,9 +510,20 @@ bool StorePair(Walk& walk, const SyntaxNode* operand, int32_t integer) {
   return true;
 }
 
-// Pushes the result of a pair at once, without an alias of either variable.
+bool TestWith(Walk& walk, SyntaxNode* node, bool skip);
+bool LoopWith(Walk& walk, SyntaxNode* node, bool holds);
+
+// Pushes the result of a pair at once, without an alias of either variable. A condition that a
+// T_TEST or T_LOOP_BODY takes next is handed to it without a temporary.
 bool ApplyPair(Walk& walk, const SyntaxNode* operand, int32_t integer) {
   if (StorePair(walk, operand, integer)) return true;
+  SyntaxNode* taker = operand->next->next;
+  if (Passable(walk, taker) && (taker->kind == T_TEST || taker->kind == T_LOOP_BODY)) {
+    walk.frame->position = taker->position;
+    walk.next = taker->next;
+    return taker->kind == T_TEST ? TestWith(walk, taker, integer != 0)
+                                 : LoopWith(walk, taker, integer != 0);
+  }
   walk.frame->position = operand->position;
   if (!PushMade(walk, exec::NewInteger(integer))) return false;
   walk.frame->position = operand->next->position;
@@ -789,14 +800,18 @@ bool ActJump(Walk& walk, SyntaxNode* node) {
 }
 
 // A true or missing condition skips the jump that follows.
+bool TestWith(Walk& walk, SyntaxNode* node, bool skip) {
+  if (skip) walk.next = node->next != nullptr ? node->next->next : nullptr;
+  return true;
+}
+
 bool ActTest(Walk& walk, SyntaxNode* node) {
   bool skip = true;
   if (HasOperand(walk)) {
     ValuePtr condition(Pop(walk));
     skip = exec::TruthOf(walk.frame, condition.get());
   }
-  if (skip) walk.next = node->next != nullptr ? node->next->next : nullptr;
-  return true;
+  return TestWith(walk, node, skip);
 }
 
 // The node after the loop's T_LOOP_END: the target of the exit jump that follows the body node.
@@ -825,11 +840,8 @@ bool ShouldYield() {
 // One loop step: a false condition goes on with the exit jump; otherwise the body runs, and a
 // completed iteration yields the processor when ShouldYield says so and goes on after the exit
 // jump (the step part of a for loop, then the jump back to the head).
-bool ActLoopBody(Walk& walk, SyntaxNode* node) {
-  if (HasOperand(walk)) {
-    ValuePtr condition(Pop(walk));
-    if (!exec::TruthOf(walk.frame, condition.get())) return true;
-  }
+bool LoopWith(Walk& walk, SyntaxNode* node, bool holds) {
+  if (!holds) return true;
   ExecResult result;
   {
     exec::HoldGuard hold(Holding(walk));
@@ -852,6 +864,15 @@ bool ActLoopBody(Walk& walk, SyntaxNode* node) {
     default:
       return End(walk, result);
   }
+}
+
+bool ActLoopBody(Walk& walk, SyntaxNode* node) {
+  bool holds = true;
+  if (HasOperand(walk)) {
+    ValuePtr condition(Pop(walk));
+    holds = exec::TruthOf(walk.frame, condition.get());
+  }
+  return LoopWith(walk, node, holds);
 }
 
 // Every kind the parser does not leave in expression position falls here too.
