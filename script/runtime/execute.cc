@@ -430,7 +430,7 @@ const char* VariableName(const SyntaxNode* node) {
 Value* FindVariable(Frame* frame, const SyntaxNode* node) {
   const char* name = VariableName(node);
   const NameHash hash = node->nameHash != 0 ? node->nameHash : ComputeNameHash(name);
-  return LookUpVariable(frame, name, hash);
+  return exec::FindVariable(frame, name, hash);
 }
 
 // A name is looked up through the frames and the globals; an unknown one is declared in the
