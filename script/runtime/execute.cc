@@ -41,7 +41,9 @@ struct Walk {
 
   Walk(Frame* f, Value* target, int32_t* counter, bool withNames)
       : frame(f), returnTarget(target), breakCounter(counter), naming(withNames) {}
-  ~Walk() { FreeValueChain(top); }
+  ~Walk() {
+    if (top != nullptr) FreeValueChain(top);
+  }
   Walk(const Walk&) = delete;
   Walk& operator=(const Walk&) = delete;
 };
@@ -109,7 +111,7 @@ bool MoveOutOfPool(Value** chain) {
 
 // Whether this walk holds aliases that a nested walk must not see released.
 bool Holding(const Walk& walk) {
-  return exec::HoldsAliases(walk.top) || exec::HasPending(walk.frame);
+  return (walk.top != nullptr && exec::HoldsAliases(walk.top)) || exec::HasPending(walk.frame);
 }
 
 // A statement boundary: retired lists are released when no activation can refer into them.
@@ -143,8 +145,10 @@ bool ActNothing(Walk& /*walk*/, SyntaxNode* /*node*/) {
 // The end of a statement completes every postfix operator in it, also one whose element was
 // left without a T_POSTFIX_DONE of its own (the parser marks only the innermost element list).
 bool ActSemicolon(Walk& walk, SyntaxNode* /*node*/) {
-  FreeValueChain(walk.top);
-  walk.top = nullptr;
+  if (walk.top != nullptr) {
+    FreeValueChain(walk.top);
+    walk.top = nullptr;
+  }
   exec::ApplyPending(walk.frame);
   SafePoint(walk);
   return true;
