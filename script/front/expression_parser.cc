@@ -276,11 +276,46 @@ SyntaxNode* ParseBinary(LexerState& state, SyntaxNode* tail, int32_t lowestLevel
 
 }  // namespace
 
+// The stack entries the right side of `name = ...` (the nodes after name up to assign) leaves
+// above name's entry, or -1 when that is not known from its nodes alone or when an operator of it
+// could reach name's entry (an empty operand: `x = * 2`). Entries above a call's marker cannot
+// reach below it.
+int32_t RightSideDepth(const SyntaxNode* name, const SyntaxNode* assign) {
+  int32_t depth = 0;
+  int32_t openCalls = 0;
+  int32_t depthAtCall = 0;
+  for (const SyntaxNode* node = name->next; node != assign; node = node->next) {
+    if (node == nullptr) return -1;
+    const int32_t kind = node->kind;
+    const bool atBase = openCalls == 0;
+    if (kind == T_NUMBER || kind == T_STRING || kind == T_VARIABLE || kind == T_LBRACE) {
+      ++depth;
+    } else if (kind == T_CALL_BEGIN) {
+      if (openCalls++ == 0) depthAtCall = depth;
+    } else if (kind == T_CALL) {
+      if (atBase) return -1;
+      if (--openCalls == 0) depth = depthAtCall + 1;
+    } else if (kind == T_COMMA || kind == T_POSTFIX_DONE) {
+      if (atBase && kind == T_COMMA) return -1;
+    } else if ((kind >= T_ASSIGN && kind <= T_MOD) || kind == T_INDEX) {
+      if (atBase && depth-- < 2) return -1;
+    } else if (kind >= T_NOT && kind <= T_POSTDEC) {
+      if (atBase && depth < 1) return -1;
+    } else {
+      return -1;
+    }
+  }
+  return openCalls == 0 ? depth : -1;
+}
+
 // x = y = 1 gives x, y, 1, T_ASSIGN, T_ASSIGN: the operands in order, then the operators from the
 // innermost out. The '=' nodes wait on a list of their own, innermost first, so a long chain of
 // assignments costs no stack.
 SyntaxNode* ParseAssignment(LexerState& state, SyntaxNode* tail) {
+  SyntaxNode* before = tail;
   tail = ParseBinary(state, tail, kLoosestBinaryLevel);
+  SyntaxNode* name =
+      tail != nullptr && tail == before->next && tail->kind == T_VARIABLE ? tail : nullptr;
   ChainPtr pending;
   while (tail != nullptr && state.kind == T_ASSIGN) {
     SyntaxNode* op = MakeNode(state, T_ASSIGN);
@@ -291,7 +326,13 @@ SyntaxNode* ParseAssignment(LexerState& state, SyntaxNode* tail) {
     tail = ParseBinary(state, tail, kLoosestBinaryLevel);
   }
   if (tail == nullptr) return nullptr;
-  return pending != nullptr ? LinkAfter(tail, pending.release()) : tail;
+  if (pending == nullptr) return tail;
+  SyntaxNode* assign = pending.get();
+  tail = LinkAfter(tail, pending.release());
+  if (name != nullptr && assign->next == nullptr && RightSideDepth(name, assign) == 1) {
+    name->target = assign;
+  }
+  return tail;
 }
 
 // a[i] gives a, i, T_INDEX; a[] gives a, an empty T_STRING, T_INDEX.

@@ -10,6 +10,7 @@
 //   switch (v) {...}    [v] T_SWITCH{body}
 //   function f(a) {S}   T_JUMP->@1 T_FUNCTION T_DECLARE a T_CALL f{[S]} @1 T_FUNCTION_END
 #include <atomic>
+#include <cstring>
 
 #include "script/front/parse_support.h"
 #include "script/front/parser.h"
@@ -280,6 +281,38 @@ bool AddFunctionEntry(LexerState& state, Script* script, const char* name, Synta
   return true;
 }
 
+// Whether call certainly calls a function of script: a plain name (no script prefix, thread
+// start or dispatch) that a definition already parsed has. A script's own functions come before
+// any native, and the first definition of a name stays the one called.
+bool CallsScriptFunction(const Script* script, const SyntaxNode* call) {
+  const char* name = call->text != nullptr ? call->text : "";
+  if (std::strpbrk(name, ".&?") != nullptr) return false;
+  for (const FunctionEntry* entry = script->functions; entry != nullptr; entry = entry->next) {
+    if (entry->hash == call->nameHash && std::strcmp(entry->name, name) == 0) return true;
+  }
+  return false;
+}
+
+// Whether node could see the `arg` of its call: a name with "arg" in it, a call that may reach a
+// native (a native is given the frame), a pattern or a string with references (the names these
+// use are known only when they run).
+bool MaySeeArg(const Script* script, const SyntaxNode* node) {
+  const int32_t kind = node->kind;
+  const char* text = node->text != nullptr ? node->text : "";
+  if (kind == T_VARIABLE || kind == T_DECLARE) return std::strstr(text, "arg") != nullptr;
+  if (kind == T_CALL) return !CallsScriptFunction(script, node);
+  return kind == T_PATTERN || (kind == T_STRING && std::strchr(text, '%') != nullptr);
+}
+
+// MaySeeArg for the nodes from node up to stop and those of their child chains.
+bool ChainMaySeeArg(const Script* script, const SyntaxNode* node, const SyntaxNode* stop) {
+  for (; node != nullptr && node != stop; node = node->next) {
+    if (MaySeeArg(script, node)) return true;
+    if (node->child != nullptr && ChainMaySeeArg(script, node->child, nullptr)) return true;
+  }
+  return false;
+}
+
 // A definition is skipped by a jump in normal execution. Its T_CALL node names the function and
 // holds the body; the parameters stand between the opening node and the T_CALL node.
 SyntaxNode* ParseDefinition(LexerState& state, SyntaxNode* tail) {
@@ -302,6 +335,9 @@ SyntaxNode* ParseDefinition(LexerState& state, SyntaxNode* tail) {
   SyntaxNode* name = call.release();
   tail->next = name;
   if (ParseBlockInto(state, name) == nullptr) return nullptr;
+  const bool seesArg = ChainMaySeeArg(script, definition->next, name) ||
+                       ChainMaySeeArg(script, name->child, nullptr);
+  name->number = seesArg ? 1 : 0;
   SyntaxNode* end = AppendNode(state, name, T_FUNCTION_END);
   if (end == nullptr) return nullptr;
   skip->target = end;

@@ -31,14 +31,19 @@ struct SyntaxNode {
   int32_t kind;              // TokenKind
   char* text;                // owned: lowered name or raw literal text; null where there is none
   CompiledPattern* pattern;  // owned: T_PATTERN only
-  int32_t number;            // T_NUMBER: the value
-  const char* position;      // not owned: start of the token the node was made from
-  void* callTarget;          // not owned: T_CALL callee cached by the runtime; the parser leaves it
-  int32_t callTargetKind;    // CallTargetKind
-  SyntaxNode* next;          // owned: the following node of the chain
-  SyntaxNode* child;         // owned: statements, body or list elements (T_LBRACE, T_CALL in a
-                             // definition, T_SWITCH, T_LOOP_BODY)
-  SyntaxNode* target;        // not owned: the marker a T_JUMP continues after
+  // T_NUMBER: the value. The T_CALL of a definition: 1 when its parameters or body may see the
+  // call's `arg` (a call binds arg only then), else 0.
+  int32_t number;
+  const char* position;    // not owned: start of the token the node was made from
+  void* callTarget;        // not owned: T_CALL callee cached by the runtime; the parser leaves it
+  int32_t callTargetKind;  // CallTargetKind
+  SyntaxNode* next;        // owned: the following node of the chain
+  SyntaxNode* child;       // owned: statements, body or list elements (T_LBRACE, T_CALL in a
+                           // definition, T_SWITCH, T_LOOP_BODY)
+  // Not owned. T_JUMP: the marker it continues after. T_VARIABLE: the '=' of `name = ...` when
+  // name is its whole left side and the nodes between leave exactly the value above name's entry
+  // (the executor may then keep the variable aside instead of pushing it); null otherwise.
+  SyntaxNode* target;
   // 1 on a T_LBRACE that stands as a statement (a block), 0 on a list literal. The executor
   // discards what a block leaves on its stack; a list literal turns it into a list. Without the
   // mark, `if (a) { b = 1 }` would leave a stray list for the statement after it.

@@ -269,7 +269,7 @@ Value* RunScriptFunction(Frame* caller, Script* script, FunctionEntry* entry, Va
   if (callNode == nullptr && definition != nullptr)
     ReportError(caller, nullptr, caller->position, 1);
   if (callNode == nullptr || callNode->child == nullptr) return NewResult(caller, 0);
-  if (!BindArg(&frame, arguments)) return FailedValue();
+  if (callNode->number != 0 && !BindArg(&frame, arguments)) return FailedValue();
   ValuePtr result(exec::NewTemporary());
   if (result == nullptr) {
     ReportError(&frame, kAllocFailed, frame.position);

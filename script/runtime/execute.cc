@@ -32,11 +32,18 @@ struct Walk {
   const SyntaxNode* stopAt = nullptr;
   Value* top = nullptr;        // the evaluation stack, top first
   SyntaxNode* next = nullptr;  // where the walk goes on after the current node
+  // The variable of `name = ...` kept aside until its '=' (assignTo): no stack entry for it.
+  // entriesBelow is the stack under where its entry would have been.
+  Value* assigned = nullptr;
+  const SyntaxNode* assignTo = nullptr;
+  const Value* entriesBelow = nullptr;
   ExecResult result = ExecResult::Normal;
 
   Walk(Frame* f, Value* target, int32_t* counter, bool withNames)
       : frame(f), returnTarget(target), breakCounter(counter), naming(withNames) {}
-  ~Walk() { FreeValueChain(top); }
+  ~Walk() {
+    if (top != nullptr) FreeValueChain(top);
+  }
   Walk(const Walk&) = delete;
   Walk& operator=(const Walk&) = delete;
 };
@@ -104,7 +111,7 @@ bool MoveOutOfPool(Value** chain) {
 
 // Whether this walk holds aliases that a nested walk must not see released.
 bool Holding(const Walk& walk) {
-  return exec::HoldsAliases(walk.top) || exec::HasPending(walk.frame);
+  return (walk.top != nullptr && exec::HoldsAliases(walk.top)) || exec::HasPending(walk.frame);
 }
 
 // A statement boundary: retired lists are released when no activation can refer into them.
@@ -138,8 +145,10 @@ bool ActNothing(Walk& /*walk*/, SyntaxNode* /*node*/) {
 // The end of a statement completes every postfix operator in it, also one whose element was
 // left without a T_POSTFIX_DONE of its own (the parser marks only the innermost element list).
 bool ActSemicolon(Walk& walk, SyntaxNode* /*node*/) {
-  FreeValueChain(walk.top);
-  walk.top = nullptr;
+  if (walk.top != nullptr) {
+    FreeValueChain(walk.top);
+    walk.top = nullptr;
+  }
   exec::ApplyPending(walk.frame);
   SafePoint(walk);
   return true;
@@ -223,7 +232,10 @@ bool MoveText(Walk& walk, const SyntaxNode* node, ValueData* target, Value* valu
 
 // target = value: a pattern target binds its captures, a list on either side replaces the
 // target's list, otherwise the scalar is assigned. The value is the result.
+bool AssignKept(Walk& walk, SyntaxNode* node);
+
 bool ActAssign(Walk& walk, SyntaxNode* node) {
+  if (node == walk.assignTo) return AssignKept(walk, node);
   if (!HasTwoOperands(walk)) return Report(walk, kSentenceError);
   ValuePtr value(Pop(walk));
   ValuePtr target(Pop(walk));
@@ -243,6 +255,26 @@ bool ActAssign(Walk& walk, SyntaxNode* node) {
     return Report(walk, kAllocFailed);
   }
   Push(walk, value.release());
+  return true;
+}
+
+// ActAssign for a variable kept aside (see KeepsTarget): the parser made sure the value is the
+// one entry above where the variable's entry would be. The variable owns its data, so no alias
+// of it is needed to keep retired lists alive.
+bool AssignKept(Walk& walk, SyntaxNode* node) {
+  Value* variable = walk.assigned;
+  walk.assigned = nullptr;
+  walk.assignTo = nullptr;
+  if (!HasOperand(walk) || walk.top->next != walk.entriesBelow) {
+    return Report(walk, kSentenceError);  // not reached: the parser checks the shape
+  }
+  Value* value = walk.top;
+  if (value->wholeList != 0) {
+    if (!exec::ReplaceList(walk.frame, variable, value)) return Fail(walk);
+  } else if (!MoveText(walk, node, variable->data, value) &&
+             !AssignData(walk.frame, variable->data, value->data)) {
+    return Fail(walk);
+  }
   return true;
 }
 
@@ -402,7 +434,7 @@ const char* VariableName(const SyntaxNode* node) {
 Value* FindVariable(Frame* frame, const SyntaxNode* node) {
   const char* name = VariableName(node);
   const NameHash hash = node->nameHash != 0 ? node->nameHash : ComputeNameHash(name);
-  return LookUpVariable(frame, name, hash);
+  return exec::FindVariable(frame, name, hash);
 }
 
 // A name is looked up through the frames and the globals; an unknown one is declared in the
@@ -461,8 +493,41 @@ const SyntaxNode* PairApplied(const Walk& walk, const SyntaxNode* node, int32_t 
   return operand;
 }
 
-// Pushes the result of a pair at once, without an alias of either variable.
+// The result of a pair that is the whole right side of `name = a op b;` with name kept aside
+// (s = s + i;) goes straight into name's data when that is not shared, as AssignData would store
+// it: nothing reads the assignment's value before the statement's end discards it. Not while a
+// step hook counts nodes.
+bool StorePair(Walk& walk, const SyntaxNode* operand, int32_t integer) {
+  const SyntaxNode* assign = operand->next->next;
+  if (assign == nullptr || assign != walk.assignTo || walk.counted ||
+      walk.top != walk.entriesBelow || !Passable(walk, assign)) {
+    return false;
+  }
+  SyntaxNode* end = assign->next;
+  ValueData* data = walk.assigned->data;
+  if (!Passable(walk, end) || end->kind != T_SEMICOLON || exec::IsSharedData(data)) return false;
+  SetIntegerData(data, integer);
+  walk.assigned = nullptr;
+  walk.assignTo = nullptr;
+  walk.frame->position = assign->position;
+  walk.next = end;
+  return true;
+}
+
+bool TestWith(Walk& walk, SyntaxNode* node, bool skip);
+bool LoopWith(Walk& walk, SyntaxNode* node, bool holds);
+
+// Pushes the result of a pair at once, without an alias of either variable. A condition that a
+// T_TEST or T_LOOP_BODY takes next is handed to it without a temporary.
 bool ApplyPair(Walk& walk, const SyntaxNode* operand, int32_t integer) {
+  if (StorePair(walk, operand, integer)) return true;
+  SyntaxNode* taker = operand->next->next;
+  if (Passable(walk, taker) && (taker->kind == T_TEST || taker->kind == T_LOOP_BODY)) {
+    walk.frame->position = taker->position;
+    walk.next = taker->next;
+    return taker->kind == T_TEST ? TestWith(walk, taker, integer != 0)
+                                 : LoopWith(walk, taker, integer != 0);
+  }
   walk.frame->position = operand->position;
   if (!PushMade(walk, exec::NewInteger(integer))) return false;
   walk.frame->position = operand->next->position;
@@ -488,9 +553,23 @@ const SyntaxNode* PostfixStatement(const Walk& walk, const SyntaxNode* node) {
   return frame->pendingIncrements == nullptr && frame->pendingDecrements == nullptr ? op : nullptr;
 }
 
+// Whether the variable of `name = ...` is kept aside for its '=' instead of being pushed: one at
+// a time, not when entries are named, and only a variable that owns its data (a by-reference
+// parameter's data lives in another frame or list).
+bool KeepsTarget(const Walk& walk, const SyntaxNode* node, const Value* variable) {
+  return node->target != nullptr && walk.assignTo == nullptr && !walk.naming &&
+         variable->data != nullptr && variable->data->owner == variable;
+}
+
 bool ActVariable(Walk& walk, SyntaxNode* node) {
   Value* variable = ResolveVariable(walk.frame, node);
   if (variable == nullptr) return Fail(walk);
+  if (KeepsTarget(walk, node, variable)) {
+    walk.assigned = variable;
+    walk.assignTo = node->target;
+    walk.entriesBelow = walk.top;
+    return true;
+  }
   if (const SyntaxNode* op = PostfixStatement(walk, node)) {
     walk.frame->position = op->position;
     exec::AddToData(walk.frame, variable->data, op->kind == T_POSTINC ? 1 : -1);
@@ -725,14 +804,18 @@ bool ActJump(Walk& walk, SyntaxNode* node) {
 }
 
 // A true or missing condition skips the jump that follows.
+bool TestWith(Walk& walk, SyntaxNode* node, bool skip) {
+  if (skip) walk.next = node->next != nullptr ? node->next->next : nullptr;
+  return true;
+}
+
 bool ActTest(Walk& walk, SyntaxNode* node) {
   bool skip = true;
   if (HasOperand(walk)) {
     ValuePtr condition(Pop(walk));
     skip = exec::TruthOf(walk.frame, condition.get());
   }
-  if (skip) walk.next = node->next != nullptr ? node->next->next : nullptr;
-  return true;
+  return TestWith(walk, node, skip);
 }
 
 // The node after the loop's T_LOOP_END: the target of the exit jump that follows the body node.
@@ -761,11 +844,8 @@ bool ShouldYield() {
 // One loop step: a false condition goes on with the exit jump; otherwise the body runs, and a
 // completed iteration yields the processor when ShouldYield says so and goes on after the exit
 // jump (the step part of a for loop, then the jump back to the head).
-bool ActLoopBody(Walk& walk, SyntaxNode* node) {
-  if (HasOperand(walk)) {
-    ValuePtr condition(Pop(walk));
-    if (!exec::TruthOf(walk.frame, condition.get())) return true;
-  }
+bool LoopWith(Walk& walk, SyntaxNode* node, bool holds) {
+  if (!holds) return true;
   ExecResult result;
   {
     exec::HoldGuard hold(Holding(walk));
@@ -788,6 +868,15 @@ bool ActLoopBody(Walk& walk, SyntaxNode* node) {
     default:
       return End(walk, result);
   }
+}
+
+bool ActLoopBody(Walk& walk, SyntaxNode* node) {
+  bool holds = true;
+  if (HasOperand(walk)) {
+    ValuePtr condition(Pop(walk));
+    holds = exec::TruthOf(walk.frame, condition.get());
+  }
+  return LoopWith(walk, node, holds);
 }
 
 // Every kind the parser does not leave in expression position falls here too.

@@ -104,6 +104,17 @@ inline Value* FindNamed(Value* list, const char* name, NameHash hash) {
   return nullptr;
 }
 
+// The part of LookUpVariable after the frames: the globals of frame's script, or of the script
+// that "script.name" names (reported when there is none).
+Value* LookUpGlobal(Frame* frame, const char* name, NameHash hash);
+// LookUpVariable with the frames scanned inline: most names are locals. frame and name non-null.
+inline Value* FindVariable(Frame* frame, const char* name, NameHash hash) {
+  for (Frame* scope = frame; scope != nullptr; scope = scope->parent) {
+    if (Value* local = FindNamed(scope->locals, name, hash)) return local;
+  }
+  return LookUpGlobal(frame, name, hash);
+}
+
 // True when an entry of the chain is an alias.
 bool HoldsAliases(const Value* chain);
 // True when frame or an enclosing block frame has queued post-increments or decrements.

@@ -28,6 +28,12 @@ Value* LookUpVariable(Frame* frame, const char* name, NameHash hash) {
   for (Frame* scope = frame; scope != nullptr; scope = scope->parent) {
     if (Value* local = exec::FindNamed(scope->locals, name, hash)) return local;
   }
+  return exec::LookUpGlobal(frame, name, hash);
+}
+
+namespace exec {
+
+Value* LookUpGlobal(Frame* frame, const char* name, NameHash hash) {
   Script* script = frame->script;
   if (script == nullptr) return nullptr;
   // "name.variable" selects the globals of the script called name (no DBCS trail byte is a '.').
@@ -40,6 +46,8 @@ Value* LookUpVariable(Frame* frame, const char* name, NameHash hash) {
   }
   return FindInList(GlobalsOf(owner), dot + 1);
 }
+
+}  // namespace exec
 
 Value* DeclareVariable(Frame* frame, const char* name, const char* position) {
   if (frame == nullptr || name == nullptr) return nullptr;
