@@ -1,6 +1,7 @@
-// std::atomic_ref for emscripten's C++ library, which lacks it before version 14: the load and
-// store the engine uses, on the compiler's atomic built-ins. The wasm build includes this header
-// in every file (see web/CMakeLists.txt); elsewhere the library's own atomic_ref is used.
+// std::atomic_ref for emscripten's C++ library, which lacks it before version 14: the load, store
+// and compare-exchange the engine uses, on the compiler's atomic built-ins. The wasm build includes
+// this header in every file (see web/CMakeLists.txt); elsewhere the library's own atomic_ref is
+// used.
 #ifndef KEYTWINE_WEB_COMPAT_ATOMIC_REF_H
 #define KEYTWINE_WEB_COMPAT_ATOMIC_REF_H
 
@@ -19,6 +20,15 @@ class atomic_ref {
   }
   void store(T value, memory_order order = memory_order_seq_cst) const {
     __atomic_store_n(object_, value, static_cast<int>(order));
+  }
+  // On failure the order loses its release part, as the standard's single-order form does.
+  bool compare_exchange_strong(T& expected, T desired,
+                               memory_order order = memory_order_seq_cst) const {
+    const memory_order failure = order == memory_order_acq_rel   ? memory_order_acquire
+                                 : order == memory_order_release ? memory_order_relaxed
+                                                                 : order;
+    return __atomic_compare_exchange_n(object_, &expected, desired, false, static_cast<int>(order),
+                                       static_cast<int>(failure));
   }
 
  private:
