@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A looping configuration beside a busy process on the same core: `keytwine check` of a script
-# that counts to N (default 300,000) runs pinned to one core, first alone, then with a process
+# that counts to N (default 3,000,000) runs pinned to one core, first alone, then with a process
 # that spins on that core too. Loops yield the processor only while other script threads run, so
 # the busy neighbour should cost no more than the scheduler's fair share (about 2x: the two share
 # the core); a loop that yielded on every iteration would hand the core over each time and take
@@ -10,7 +10,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 keytwine=${1:-$here/../../build/release/tools/keytwine}
-count=${2:-300000}
+count=${2:-3000000}
 [[ -x $keytwine ]] || { echo "no keytwine binary at $keytwine" >&2; exit 1; }
 work=$(mktemp -d)
 busy=""
