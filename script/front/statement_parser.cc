@@ -430,6 +430,7 @@ SyntaxNode* ParseScript(Frame* context, const char* text, int32_t depth) {
       return nullptr;
     }
   }
+  MarkShapes(anchor.next);
   return anchor.next;
 }
 

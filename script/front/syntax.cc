@@ -1,9 +1,11 @@
 #include "script/front/syntax.h"
 
 #include <cstdio>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
+#include "script/front/tokens.h"
 #include "script/pattern/pattern.h"
 #include "script/port/port.h"
 
@@ -35,6 +37,54 @@ void ReleaseChain(SyntaxNode* first) {
     port::Free(node->text);
     port::Free(node);
     node = next;
+  }
+}
+
+namespace {
+
+// A plain name: no '&' and no "script." part, so that finding it neither declares nor reports.
+bool IsPlainName(const SyntaxNode* node) {
+  return node != nullptr && node->kind == T_VARIABLE && node->text != nullptr &&
+         node->text[0] != 0 && node->text[0] != '&' && std::strchr(node->text, '.') == nullptr;
+}
+
+bool IsPlainOperand(const SyntaxNode* node) {
+  return IsPlainName(node) || (node != nullptr && node->kind == T_NUMBER);
+}
+
+bool IsIntegerOperator(const SyntaxNode* node) {
+  return node != nullptr && node->kind >= T_AND && node->kind <= T_MOD && node->kind != T_MATCH;
+}
+
+bool IsKind(const SyntaxNode* node, int32_t kind) {
+  return node != nullptr && node->kind == kind;
+}
+
+int32_t ShapeOf(const SyntaxNode* node) {
+  if (!IsPlainName(node)) return kShapeNone;
+  const SyntaxNode* second = node->next;
+  if (node->target != nullptr && IsPlainOperand(second) && IsPlainOperand(second->next) &&
+      IsIntegerOperator(second->next->next) && second->next->next->next == node->target &&
+      IsKind(node->target->next, T_SEMICOLON)) {
+    return kShapeStore;
+  }
+  if ((IsKind(second, T_POSTINC) || IsKind(second, T_POSTDEC)) &&
+      IsKind(second->next, T_POSTFIX_DONE) && IsKind(second->next->next, T_SEMICOLON)) {
+    return kShapeStep;
+  }
+  if (IsPlainOperand(second) && IsIntegerOperator(second->next) &&
+      (IsKind(second->next->next, T_TEST) || IsKind(second->next->next, T_LOOP_BODY))) {
+    return kShapeCondition;
+  }
+  return kShapeNone;
+}
+
+}  // namespace
+
+void MarkShapes(SyntaxNode* first) {
+  for (SyntaxNode* node = first; node != nullptr; node = node->next) {
+    node->shape = ShapeOf(node);
+    if (node->child != nullptr) MarkShapes(node->child);
   }
 }
 

@@ -26,24 +26,25 @@ enum CallTargetKind : int32_t {
   kCallTargetNative = 2,    // callTarget is a NativeFunction
 };
 
-// One node, allocated zero-filled from engine memory.
+// Statements and conditions that the executor may run in one step, set by the parser on their
+// first node (a T_VARIABLE). The executor still checks the values (unshared integers, variables
+// that exist) and walks the nodes one by one when they do not allow it. An operand below is a
+// number or a plain name (no '&', no "script." part).
+enum NodeShape : int32_t {
+  kShapeNone = 0,
+  kShapeStore = 1,      // name = operand op operand ;  (op a binary operator, name kept aside)
+  kShapeStep = 2,       // name ++ ;  or  name -- ;
+  kShapeCondition = 3,  // name op operand, taken by the T_TEST or T_LOOP_BODY that follows
+};
+
+// One node, allocated zero-filled from engine memory. The 32-bit fields are kept together so that
+// the node has no padding.
 struct SyntaxNode {
-  int32_t kind;              // TokenKind
-  char* text;                // owned: lowered name or raw literal text; null where there is none
-  CompiledPattern* pattern;  // owned: T_PATTERN only
+  int32_t kind;  // TokenKind
   // T_NUMBER: the value. The T_CALL of a definition: 1 when its parameters or body may see the
   // call's `arg` (a call binds arg only then), else 0.
   int32_t number;
-  const char* position;    // not owned: start of the token the node was made from
-  void* callTarget;        // not owned: T_CALL callee cached by the runtime; the parser leaves it
   int32_t callTargetKind;  // CallTargetKind
-  SyntaxNode* next;        // owned: the following node of the chain
-  SyntaxNode* child;       // owned: statements, body or list elements (T_LBRACE, T_CALL in a
-                           // definition, T_SWITCH, T_LOOP_BODY)
-  // Not owned. T_JUMP: the marker it continues after. T_VARIABLE: the '=' of `name = ...` when
-  // name is its whole left side and the nodes between leave exactly the value above name's entry
-  // (the executor may then keep the variable aside instead of pushing it); null otherwise.
-  SyntaxNode* target;
   // 1 on a T_LBRACE that stands as a statement (a block), 0 on a list literal. The executor
   // discards what a block leaves on its stack; a list literal turns it into a list. Without the
   // mark, `if (a) { b = 1 }` would leave a stray list for the statement after it.
@@ -51,11 +52,27 @@ struct SyntaxNode {
   // The hash of a name node's text after a leading '&', made by the parser so that the executor
   // does not hash the name on every lookup; 0 on other nodes (and may be 0 on a name too).
   NameHash nameHash;
+  int32_t shape;             // NodeShape
+  char* text;                // owned: lowered name or raw literal text; null where there is none
+  CompiledPattern* pattern;  // owned: T_PATTERN only
+  const char* position;      // not owned: start of the token the node was made from
+  void* callTarget;          // not owned: T_CALL callee cached by the runtime; the parser leaves it
+  SyntaxNode* next;          // owned: the following node of the chain
+  SyntaxNode* child;         // owned: statements, body or list elements (T_LBRACE, T_CALL in a
+                             // definition, T_SWITCH, T_LOOP_BODY)
+  // Not owned. T_JUMP: the marker it continues after. T_VARIABLE: the '=' of `name = ...` when
+  // name is its whole left side and the nodes between leave exactly the value above name's entry
+  // (the executor may then keep the variable aside instead of pushing it); null otherwise.
+  SyntaxNode* target;
 };
 
 // A zero-filled node with kind and position set; null when memory runs out (the caller reports
 // "Alloc failed").
 SyntaxNode* NewNode(int32_t kind, const char* position);
+
+// Sets the NodeShape of every statement and condition of the chain and its child chains that has
+// one. Recursion follows the nesting of child chains, which the parser bounds.
+void MarkShapes(SyntaxNode* first);
 
 // Releases a chain: every node along next, its child chain, compiled pattern and text. Accepts
 // null. Iterative: neither a long chain nor deeply nested child chains cost stack.

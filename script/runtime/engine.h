@@ -312,13 +312,17 @@ struct RuntimeState {
   NativeEntry* natives = nullptr;  // the host's table, not owned
   int32_t nativeCount = 0;
   port::Lock runtimeLock;  // guards the native table
-  // Atomic rather than under the lock: every Execute asks for the stop flag, and a lock there
-  // would cost every loop iteration and call.
+};
+RuntimeState& Runtime();
+
+// The engine-wide counters. Atomic rather than under a lock, and constant-initialised so that
+// reading them is a plain load: every walk asks for the stop flag and every call counts itself.
+struct RuntimeCounters {
   std::atomic<int32_t> stopFlag{0};  // 1 while stopping
   std::atomic<int32_t> activeCount{0};
   std::atomic<int32_t> scriptThreads{0};  // started and not yet ended
 };
-RuntimeState& Runtime();
+inline constinit RuntimeCounters runtimeCounters;
 
 // Hands the host's native table to the runtime and fills its hash column. Called during the
 // engine-wide initialisation, before any script runs; a null table removes it.
@@ -327,13 +331,25 @@ void InstallNativeTable(NativeEntry* table, int32_t count);
 NativeFunction FindNative(const char* name);
 
 // StopFlag and ActiveCount, read and changed atomically.
-bool IsStopping();
-void SetStopFlag(int32_t value);
-void AddActive(int32_t n);
-int32_t ActiveCount();
+inline bool IsStopping() {
+  return runtimeCounters.stopFlag.load(std::memory_order_acquire) != 0;
+}
+inline void SetStopFlag(int32_t value) {
+  runtimeCounters.stopFlag.store(value, std::memory_order_release);
+}
+inline void AddActive(int32_t n) {
+  runtimeCounters.activeCount.fetch_add(n, std::memory_order_acq_rel);
+}
+inline int32_t ActiveCount() {
+  return runtimeCounters.activeCount.load(std::memory_order_acquire);
+}
 // Script threads started and not yet ended, read and changed atomically.
-void AddScriptThreads(int32_t n);
-int32_t ScriptThreadCount();
+inline void AddScriptThreads(int32_t n) {
+  runtimeCounters.scriptThreads.fetch_add(n, std::memory_order_relaxed);
+}
+inline int32_t ScriptThreadCount() {
+  return runtimeCounters.scriptThreads.load(std::memory_order_relaxed);
+}
 
 }  // namespace keytwine
 

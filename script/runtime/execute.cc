@@ -22,6 +22,9 @@ namespace {
 
 std::atomic<StepHook> stepHook{nullptr};
 
+// Loop bodies that one walk runs itself; loops nested deeper get walks of their own.
+constexpr int32_t kWalkLoops = 8;
+
 // One walk of a chain.
 struct Walk {
   Frame* frame;
@@ -29,6 +32,8 @@ struct Walk {
   int32_t* breakCounter;
   bool naming;           // an out-list is wanted: references and assignments name their entries
   bool counted = false;  // a step hook counts the nodes: every node is acted on
+  // No step hook, no stop node and no named entries: a shaped statement may run in one step.
+  bool plain = false;
   const SyntaxNode* stopAt = nullptr;
   Value* top = nullptr;        // the evaluation stack, top first
   SyntaxNode* next = nullptr;  // where the walk goes on after the current node
@@ -38,6 +43,9 @@ struct Walk {
   const SyntaxNode* assignTo = nullptr;
   const Value* entriesBelow = nullptr;
   ExecResult result = ExecResult::Normal;
+  // Loops whose bodies run in this walk rather than in walks of their own, innermost last.
+  SyntaxNode* loops[kWalkLoops] = {};
+  int32_t loopDepth = 0;
 
   Walk(Frame* f, Value* target, int32_t* counter, bool withNames)
       : frame(f), returnTarget(target), breakCounter(counter), naming(withNames) {}
@@ -52,6 +60,15 @@ struct Walk {
 using Action = bool (*)(Walk& walk, SyntaxNode* node);
 
 // --- Stack and outcome helpers ----------------------------------------------------------------
+
+ExecResult Run(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value* returnTarget,
+               Value** outList, int32_t* breakCounter);
+
+// The walk of a block, loop body or switch body of the walk that runs it.
+ExecResult Nested(Frame* frame, SyntaxNode* first, Value* returnTarget, Value** outList,
+                  int32_t* breakCounter) {
+  return Run(frame, first, nullptr, returnTarget, outList, breakCounter);
+}
 
 void Push(Walk& walk, Value* value) {
   value->next = walk.top;
@@ -190,12 +207,12 @@ bool ActBrace(Walk& walk, SyntaxNode* node) {
   FrameGuard leave(block);
   exec::HoldGuard hold(Holding(walk));
   if (node->blockStatement != 0) {
-    return Propagate(walk,
-                     Execute(&block, node->child, walk.returnTarget, nullptr, walk.breakCounter));
+    return Propagate(walk, Nested(&block, node->child, walk.returnTarget, nullptr,
+                                  walk.breakCounter));
   }
   Value* entries = nullptr;
   const ExecResult result =
-      Execute(&block, node->child, walk.returnTarget, &entries, walk.breakCounter);
+      Nested(&block, node->child, walk.returnTarget, &entries, walk.breakCounter);
   // Detaching may replace the first entry: the chain is owned from its final head on.
   const bool detached = result == ExecResult::Normal && DetachEntries(walk.frame, &entries);
   ValueChainPtr owned(entries);
@@ -431,10 +448,23 @@ const char* VariableName(const SyntaxNode* node) {
   return *name == '&' ? name + 1 : name;
 }
 
+// A variable node's variable: what the node found the last time in this frame when that still
+// holds (see ForgetLookups), else the frames innermost first, then the globals.
 Value* FindVariable(Frame* frame, const SyntaxNode* node) {
+  exec::ThreadState& state = exec::State();
+  exec::LookupEntry& known = exec::LookupSlot(state, node);
+  if (known.node == node && known.frame == frame && known.epoch == state.lookupEpoch) {
+    return known.variable;
+  }
   const char* name = VariableName(node);
   const NameHash hash = node->nameHash != 0 ? node->nameHash : ComputeNameHash(name);
-  return exec::FindVariable(frame, name, hash);
+  for (Frame* scope = frame; scope != nullptr; scope = scope->parent) {
+    if (Value* local = exec::FindNamed(scope->locals, name, hash)) {
+      known = {node, frame, state.lookupEpoch, local};
+      return local;
+    }
+  }
+  return exec::LookUpGlobal(frame, name, hash);
 }
 
 // A name is looked up through the frames and the globals; an unknown one is declared in the
@@ -561,7 +591,103 @@ bool KeepsTarget(const Walk& walk, const SyntaxNode* node, const Value* variable
          variable->data != nullptr && variable->data->owner == variable;
 }
 
+// --- Shaped statements ------------------------------------------------------------------------
+//
+// A statement or condition the parser gave a NodeShape runs in one step when nothing can come
+// between its nodes (ShapeRuns) and its values allow: the variables exist and hold integers that
+// no other script thread can change. Otherwise nothing has been done yet and the walk acts on
+// the nodes one by one. The outcome is what the nodes one by one would give.
+
+bool ShapeRuns(const Walk& walk) {
+  const Frame* frame = walk.frame;
+  return walk.plain && frame->stopKind == 0 && walk.top == nullptr && walk.assignTo == nullptr &&
+         frame->pendingIncrements == nullptr && frame->pendingDecrements == nullptr;
+}
+
+// A number, or a variable that exists and holds an unshared integer.
+bool ShapeOperand(const Walk& walk, const SyntaxNode* node, int32_t* integer) {
+  if (node->kind == T_NUMBER) {
+    *integer = node->number;
+    return true;
+  }
+  const Value* variable = FindVariable(walk.frame, node);
+  return variable != nullptr && UnsharedInteger(variable, integer);
+}
+
+// The statement's ';' as ActSemicolon would act on it: the stack is empty and nothing is queued.
+void EndShapedStatement(Walk& walk, SyntaxNode* end) {
+  walk.frame->position = end->position;
+  walk.next = end->next;
+  SafePoint(walk);
+}
+
+// name = a op b ;
+bool RunStore(Walk& walk, SyntaxNode* node) {
+  const SyntaxNode* left = node->next;
+  const SyntaxNode* right = left->next;
+  const SyntaxNode* op = right->next;
+  Value* variable = FindVariable(walk.frame, node);
+  int32_t a = 0;
+  int32_t b = 0;
+  int32_t result = 0;
+  if (variable == nullptr || variable->data->owner != variable ||
+      exec::IsSharedData(variable->data) || !ShapeOperand(walk, left, &a) ||
+      !ShapeOperand(walk, right, &b) || !exec::IntegerOperands(a, b, op->kind, &result)) {
+    return false;
+  }
+  SetIntegerData(variable->data, result);
+  EndShapedStatement(walk, node->target->next);
+  return true;
+}
+
+// name++ ; and name-- ;
+bool RunStep(Walk& walk, SyntaxNode* node) {
+  Value* variable = FindVariable(walk.frame, node);
+  if (variable == nullptr) return false;
+  const SyntaxNode* op = node->next;
+  exec::AddToData(walk.frame, variable->data, op->kind == T_POSTINC ? 1 : -1);
+  EndShapedStatement(walk, op->next->next);
+  return true;
+}
+
+// name op b, handed to the T_TEST or T_LOOP_BODY after it. *proceed is the action's outcome.
+bool RunCondition(Walk& walk, SyntaxNode* node, bool* proceed) {
+  const SyntaxNode* right = node->next;
+  const SyntaxNode* op = right->next;
+  int32_t a = 0;
+  int32_t b = 0;
+  int32_t result = 0;
+  if (!ShapeOperand(walk, node, &a) || !ShapeOperand(walk, right, &b) ||
+      !exec::IntegerOperands(a, b, op->kind, &result)) {
+    return false;
+  }
+  SyntaxNode* taker = op->next;
+  walk.frame->position = taker->position;
+  walk.next = taker->next;
+  *proceed = taker->kind == T_TEST ? TestWith(walk, taker, result != 0)
+                                   : LoopWith(walk, taker, result != 0);
+  return true;
+}
+
+// Runs node's shaped statement in one step when it can; *proceed is then the action's outcome.
+bool RunShaped(Walk& walk, SyntaxNode* node, bool* proceed) {
+  if (!ShapeRuns(walk)) return false;
+  *proceed = true;
+  switch (node->shape) {
+    case kShapeStore:
+      return RunStore(walk, node);
+    case kShapeStep:
+      return RunStep(walk, node);
+    case kShapeCondition:
+      return RunCondition(walk, node, proceed);
+    default:
+      return false;
+  }
+}
+
 bool ActVariable(Walk& walk, SyntaxNode* node) {
+  bool proceed = true;
+  if (node->shape != kShapeNone && RunShaped(walk, node, &proceed)) return proceed;
   Value* variable = ResolveVariable(walk.frame, node);
   if (variable == nullptr) return Fail(walk);
   if (KeepsTarget(walk, node, variable)) {
@@ -756,7 +882,7 @@ bool ActSwitch(Walk& walk, SyntaxNode* node) {
   ExecResult result;
   {
     exec::HoldGuard hold(Holding(walk));
-    result = Execute(&block, label, walk.returnTarget, nullptr, walk.breakCounter);
+    result = Nested(&block, label, walk.returnTarget, nullptr, walk.breakCounter);
   }
   if (result == ExecResult::Break) {
     if (walk.breakCounter != nullptr && *walk.breakCounter > 0) {
@@ -841,33 +967,68 @@ bool ShouldYield() {
   return ScriptThreadCount() > 0;
 }
 
-// One loop step: a false condition goes on with the exit jump; otherwise the body runs, and a
-// completed iteration yields the processor when ShouldYield says so and goes on after the exit
-// jump (the step part of a for loop, then the jump back to the head).
-bool LoopWith(Walk& walk, SyntaxNode* node, bool holds) {
-  if (!holds) return true;
-  ExecResult result;
-  {
-    exec::HoldGuard hold(Holding(walk));
-    result = Execute(walk.frame, node->child, walk.returnTarget, nullptr, walk.breakCounter);
-  }
+// After an iteration of loop: a completed one (Normal or Continue) yields the processor when
+// ShouldYield says so and goes on after the exit jump (the step part of a for loop, then the jump
+// back to the head); a break leaves the loop, or with a count left ends the walk with Break
+// (BodyEnded then goes on outward); any other outcome ends the walk with it.
+bool LoopEnded(Walk& walk, SyntaxNode* loop, ExecResult result) {
   switch (result) {
     case ExecResult::Normal:
     case ExecResult::Continue:
       if (ShouldYield()) port::YieldThread();
       SafePoint(walk);
-      walk.next = node->next != nullptr ? node->next->next : nullptr;
+      walk.next = loop->next != nullptr ? loop->next->next : nullptr;
       return true;
     case ExecResult::Break:
       if (walk.breakCounter != nullptr && *walk.breakCounter > 0) {
         --*walk.breakCounter;
         return End(walk, ExecResult::Break);
       }
-      walk.next = AfterLoop(node);
+      walk.next = AfterLoop(loop);
       return true;
     default:
       return End(walk, result);
   }
+}
+
+// The end of a loop body that the walk runs itself (its chain ended, or an action ended it with
+// result): the loop goes on as LoopEnded says, and a Break that leaves it with a count left goes
+// on to the loop around it. False when the walk ends (with walk.result).
+bool BodyEnded(Walk& walk, ExecResult result) {
+  while (walk.loopDepth > 0) {
+    SyntaxNode* loop = walk.loops[--walk.loopDepth];
+    if (walk.top != nullptr) {  // what an ended body left, as its own walk would free it
+      FreeValueChain(walk.top);
+      walk.top = nullptr;
+    }
+    walk.assigned = nullptr;
+    walk.assignTo = nullptr;
+    walk.result = ExecResult::Normal;
+    if (LoopEnded(walk, loop, result)) return true;
+    if (walk.result != ExecResult::Break) return false;
+    result = ExecResult::Break;
+  }
+  return false;
+}
+
+// One loop step: a false condition goes on with the exit jump; otherwise the body runs. A body
+// runs in this walk when the walk is plain and has nothing on its stack or queued (so that the
+// body starts as in a walk of its own); else in a nested walk.
+bool LoopWith(Walk& walk, SyntaxNode* node, bool holds) {
+  if (!holds) return true;
+  if (walk.plain && walk.loopDepth < kWalkLoops && walk.top == nullptr &&
+      walk.assignTo == nullptr && !exec::HasPending(walk.frame)) {
+    if (IsStopping()) return Fail(walk);  // as a walk of its own would begin
+    walk.loops[walk.loopDepth++] = node;
+    walk.next = node->child;
+    return true;
+  }
+  ExecResult result;
+  {
+    exec::HoldGuard hold(Holding(walk));
+    result = Nested(walk.frame, node->child, walk.returnTarget, nullptr, walk.breakCounter);
+  }
+  return LoopEnded(walk, node, result);
 }
 
 bool ActLoopBody(Walk& walk, SyntaxNode* node) {
@@ -1015,15 +1176,28 @@ ExecResult Run(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value* retur
   const StepHook hook = stepHook.load(std::memory_order_relaxed);
   walk.counted = hook != nullptr;
   walk.stopAt = stopAt;
-  for (SyntaxNode* node = first; node != nullptr && node != stopAt; node = walk.next) {
-    if (frame->stopKind != 0 && node->kind == frame->stopKind) break;
+  walk.plain = hook == nullptr && stopAt == nullptr && outList == nullptr;
+  SyntaxNode* node = first;
+  while (true) {
+    if (node == nullptr) {
+      // The end of the chain, or of a loop body that the walk runs itself.
+      if (walk.loopDepth == 0 || !BodyEnded(walk, ExecResult::Normal)) break;
+      node = walk.next;
+      continue;
+    }
+    if (node == stopAt || (frame->stopKind != 0 && node->kind == frame->stopKind)) break;
     if (hook != nullptr && !hook()) {
       walk.result = ExecResult::Failed;
       break;
     }
     frame->position = node->position;
     walk.next = node->next;
-    if (!ActionFor(node->kind)(walk, node)) break;
+    if (!ActionFor(node->kind)(walk, node) &&
+        (walk.loopDepth == 0 || walk.result == ExecResult::Failed ||
+         !BodyEnded(walk, walk.result))) {
+      break;
+    }
+    node = walk.next;
   }
   const ExecResult result = walk.result;
   if (outList != nullptr) {
@@ -1045,12 +1219,17 @@ ExecResult Run(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value* retur
 
 }  // namespace
 
+// A walk that starts from outside may be a new call, thread or chain: what the nodes found
+// before is forgotten (the walks of blocks, loop bodies and switch bodies are nested: they stay
+// in the same activation and keep it).
 ExecResult Execute(Frame* frame, SyntaxNode* first, Value* returnTarget, Value** outList,
                    int32_t* breakCounter) {
+  exec::ForgetLookups();
   return Run(frame, first, nullptr, returnTarget, outList, breakCounter);
 }
 
 ExecResult ExecuteUntil(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value** outList) {
+  exec::ForgetLookups();
   return Run(frame, first, stopAt, nullptr, outList, nullptr);
 }
 

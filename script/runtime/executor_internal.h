@@ -25,10 +25,23 @@ namespace keytwine::exec {
 
 // --- Per-thread state ----------------------------------------------------------------------
 
+// What a variable node of the walk found the last time, in the frame it was looked up from; valid
+// while the thread's lookup epoch is the one recorded (see ForgetLookups).
+struct LookupEntry {
+  const SyntaxNode* node;
+  const Frame* frame;
+  uint64_t epoch;
+  Value* variable;
+};
+inline constexpr uint32_t kLookupEntryBits = 6;
+
 // Trivially destructible on purpose: a thread_local with a destructor makes the MinGW runtime
 // register thread-exit clean-up that can deadlock the process at exit. A script thread frees what
 // it retired itself when it ends (ReleaseThreadRetired).
 struct ThreadState {
+  // Changes whenever a lookup made before could now find another variable or a freed one.
+  uint64_t lookupEpoch = 1;
+  LookupEntry lookups[1U << kLookupEntryBits] = {};
   int32_t executeDepth = 0;  // Execute calls in progress
   int32_t callDepth = 0;     // script function calls in progress
   int32_t holders = 0;       // enclosing activations that hold aliases
@@ -36,10 +49,35 @@ struct ThreadState {
   Value* retired = nullptr;  // replaced unshared element lists, waiting for a safe point
 };
 static_assert(std::is_trivially_destructible_v<ThreadState>);
-ThreadState& State();
+// Constant-initialised, so that other files reach it without a call to an initialisation wrapper.
+extern thread_local constinit ThreadState threadState;
+inline ThreadState& State() {
+  return threadState;
+}
 
-// True when one more walk or call would pass kMaxCallDepth (calls only) or the stack budget.
-bool StackExhausted();
+// True when one more walk or call would pass the stack budget (calls check kMaxCallDepth too).
+inline bool StackExhausted(const ThreadState& state) {
+  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  // The stack grows downwards on every supported platform.
+  return state.stackBase > here && state.stackBase - here > kExecutorStackBudget;
+}
+inline bool StackExhausted() {
+  return StackExhausted(State());
+}
+
+// Lookups of variables through the frames are remembered per thread, by node and frame. The
+// answer of a node in a frame can change only when a local is declared somewhere (it may hide the
+// one found), when a frame that has locals is left (what was found may be freed, and the frame's
+// address may be reused), or when a walk starts from outside the executor (a new call, a new
+// thread, a new chain whose nodes may reuse freed addresses): each of those forgets every answer.
+// Globals are not remembered. Within a loop none of these happens, so its names are found once.
+inline void ForgetLookups() {
+  ++State().lookupEpoch;
+}
+inline LookupEntry& LookupSlot(ThreadState& state, const SyntaxNode* node) {
+  const auto address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(node) >> 3);
+  return state.lookups[(address * 0x9E3779B1U) >> (32 - kLookupEntryBits)];
+}
 
 // Counts one script call level for as long as it lives.
 class CallLevel {
@@ -118,7 +156,12 @@ inline Value* FindVariable(Frame* frame, const char* name, NameHash hash) {
 // True when an entry of the chain is an alias.
 bool HoldsAliases(const Value* chain);
 // True when frame or an enclosing block frame has queued post-increments or decrements.
-bool HasPending(const Frame* frame);
+inline bool HasPending(const Frame* frame) {
+  for (; frame != nullptr; frame = frame->parent) {
+    if (frame->pendingIncrements != nullptr || frame->pendingDecrements != nullptr) return true;
+  }
+  return false;
+}
 
 // Evaluation-stack entries come from a pool of the thread while a walk runs: no allocation per
 // push. The pool opens with the thread's outermost Execute and closes with it; blocks still in

@@ -40,28 +40,11 @@ port::Lock* LockOf(const Frame* frame) {
 
 }  // namespace
 
-ThreadState& State() {
-  thread_local ThreadState state;
-  return state;
-}
-
-bool StackExhausted() {
-  const ThreadState& state = State();
-  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  // The stack grows downwards on every supported platform.
-  return state.stackBase > here && state.stackBase - here > kExecutorStackBudget;
-}
+thread_local constinit ThreadState threadState;
 
 bool HoldsAliases(const Value* chain) {
   for (; chain != nullptr; chain = chain->next) {
     if (IsAlias(chain)) return true;
-  }
-  return false;
-}
-
-bool HasPending(const Frame* frame) {
-  for (; frame != nullptr; frame = frame->parent) {
-    if (frame->pendingIncrements != nullptr || frame->pendingDecrements != nullptr) return true;
   }
   return false;
 }

@@ -98,6 +98,7 @@ void RunAllScripts(Script* engine) {
     MarkShared(frame.locals);
     std::atomic_ref<Value*>(script->globals).store(frame.locals, std::memory_order_release);
     frame.locals = nullptr;
+    exec::ForgetLookups();
   }
   AddActive(-1);
 }

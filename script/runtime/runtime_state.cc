@@ -1,5 +1,5 @@
-// The engine-wide state: the host's native table, the RuntimeLock, the StopFlag and the
-// ActiveCount, one set per process shared by all engines.
+// The engine-wide state: the host's native table and the RuntimeLock, one per process shared by
+// all engines.
 #include <cstring>
 
 #include "script/runtime/engine.h"
@@ -39,30 +39,6 @@ NativeFunction FindNative(const char* name) {
     }
   }
   return nullptr;
-}
-
-bool IsStopping() {
-  return Runtime().stopFlag.load(std::memory_order_acquire) != 0;
-}
-
-void SetStopFlag(int32_t value) {
-  Runtime().stopFlag.store(value, std::memory_order_release);
-}
-
-void AddActive(int32_t n) {
-  Runtime().activeCount.fetch_add(n, std::memory_order_acq_rel);
-}
-
-int32_t ActiveCount() {
-  return Runtime().activeCount.load(std::memory_order_acquire);
-}
-
-void AddScriptThreads(int32_t n) {
-  Runtime().scriptThreads.fetch_add(n, std::memory_order_relaxed);
-}
-
-int32_t ScriptThreadCount() {
-  return Runtime().scriptThreads.load(std::memory_order_relaxed);
 }
 
 }  // namespace keytwine

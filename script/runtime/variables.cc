@@ -58,6 +58,7 @@ Value* DeclareVariable(Frame* frame, const char* name, const char* position) {
   }
   Value* variable = AppendToList(&frame->locals, name, nullptr);
   if (variable == nullptr) ReportError(frame, kAllocFailed, position);
+  exec::ForgetLookups();
   return variable;
 }
 
@@ -80,6 +81,7 @@ Value* DeclareParameter(Frame* frame, const char* name, NameHash hash, const cha
     return nullptr;
   }
   *slot = variable.release();
+  ForgetLookups();
   return *slot;
 }
 
@@ -96,6 +98,7 @@ Value* SetOrDeclare(Frame* frame, const char* name, const ValueData* data) {
   }
   Value* variable = AppendToList(&frame->locals, name, data);
   if (variable == nullptr) ReportError(frame, kAllocFailed, frame->position);
+  exec::ForgetLookups();
   return variable;
 }
 
@@ -105,8 +108,11 @@ void LeaveFrame(Frame* frame) {
   frame->pendingIncrements = nullptr;
   FreeValueChain(frame->pendingDecrements);
   frame->pendingDecrements = nullptr;
-  FreeValueChain(frame->locals);
-  frame->locals = nullptr;
+  if (frame->locals != nullptr) {
+    FreeValueChain(frame->locals);
+    frame->locals = nullptr;
+    exec::ForgetLookups();
+  }
 }
 
 }  // namespace keytwine
