@@ -61,6 +61,10 @@ bool IsKind(const SyntaxNode* node, int32_t kind) {
 }
 
 int32_t ShapeOf(const SyntaxNode* node) {
+  if (node->kind == T_CALL) {
+    return node->text != nullptr && std::strpbrk(node->text, ".&?") == nullptr ? kShapePlainCall
+                                                                             : kShapeNone;
+  }
   if (!IsPlainName(node)) return kShapeNone;
   const SyntaxNode* second = node->next;
   if (node->target != nullptr && IsPlainOperand(second) && IsPlainOperand(second->next) &&

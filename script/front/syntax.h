@@ -35,6 +35,7 @@ enum NodeShape : int32_t {
   kShapeStore = 1,      // name = operand op operand ;  (op a binary operator, name kept aside)
   kShapeStep = 2,       // name ++ ;  or  name -- ;
   kShapeCondition = 3,  // name op operand, taken by the T_TEST or T_LOOP_BODY that follows
+  kShapePlainCall = 4,  // a T_CALL whose name has no script prefix, thread start or dispatch
 };
 
 // One node, allocated zero-filled from engine memory. The 32-bit fields are kept together so that

@@ -353,9 +353,12 @@ Value* CallCached(Frame* frame, const Cached& cached, Script* script, const char
 Value* CallFunction(Frame* frame, SyntaxNode* call, const char* name, Value* arguments) {
   if (frame == nullptr) return FailedValue();
   if (name == nullptr) name = "";
+  const Cached cached = LoadCache(call);
+  if (cached.kind != kCallTargetNone && cached.target != nullptr && call->shape == kShapePlainCall) {
+    return CallCached(frame, cached, frame->script, name, arguments);  // no prefix to look at
+  }
   CallName target;
   if (!SplitCallName(frame, name, &target)) return FailedValue();
-  const Cached cached = LoadCache(call);
   if (cached.kind != kCallTargetNone && cached.target != nullptr) {
     return CallCached(frame, cached, target.script, name, arguments);
   }

@@ -132,7 +132,12 @@ using ValueChainPtr = std::unique_ptr<Value, ValueChainDeleter>;
 // leaves destination unchanged.
 bool AssignData(Frame* frame, ValueData* destination, const ValueData* source);
 // Stores an integer into data, freeing a string it held; no lock (temporaries, locals).
-void SetIntegerData(ValueData* data, int32_t integer);
+inline void SetIntegerData(ValueData* data, int32_t integer) {
+  if (data == nullptr) return;
+  if (data->type == kTypeString) port::Free(data->text);
+  data->integer = integer;
+  data->type = kTypeInteger;
+}
 // Stores text (non-null) into data, freeing a string it held; no lock.
 void SetTextData(ValueData* data, port::Owned<char> text);
 

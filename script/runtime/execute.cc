@@ -44,7 +44,7 @@ struct Walk {
   const Value* entriesBelow = nullptr;
   ExecResult result = ExecResult::Normal;
   // Loops whose bodies run in this walk rather than in walks of their own, innermost last.
-  SyntaxNode* loops[kWalkLoops] = {};
+  SyntaxNode* loops[kWalkLoops];
   int32_t loopDepth = 0;
 
   Walk(Frame* f, Value* target, int32_t* counter, bool withNames)
@@ -448,23 +448,49 @@ const char* VariableName(const SyntaxNode* node) {
   return *name == '&' ? name + 1 : name;
 }
 
-// A variable node's variable: what the node found the last time in this frame when that still
-// holds (see ForgetLookups), else the frames innermost first, then the globals.
-Value* FindVariable(Frame* frame, const SyntaxNode* node) {
-  exec::ThreadState& state = exec::State();
-  exec::LookupEntry& known = exec::LookupSlot(state, node);
-  if (known.node == node && known.frame == frame && known.epoch == state.lookupEpoch) {
-    return known.variable;
-  }
+// A variable node's variable through the frames innermost first, then the globals. The first
+// few locals of the frame itself are looked at before anything else (parameters and the variables
+// of a short script are found there at once); then what the node found the last time in this
+// frame, while that still holds (see ForgetLookups).
+constexpr int32_t kNearLocals = 4;
+
+// The local that node names in frame or the frames around it; null when there is none.
+Value* FindLocal(Frame* frame, const SyntaxNode* node) {
   const char* name = VariableName(node);
   const NameHash hash = node->nameHash != 0 ? node->nameHash : ComputeNameHash(name);
   for (Frame* scope = frame; scope != nullptr; scope = scope->parent) {
-    if (Value* local = exec::FindNamed(scope->locals, name, hash)) {
-      known = {node, frame, state.lookupEpoch, local};
-      return local;
+    if (Value* local = exec::FindNamed(scope->locals, name, hash)) return local;
+  }
+  return nullptr;
+}
+
+Value* FindFarVariable(Frame* frame, const SyntaxNode* node) {
+  exec::ThreadState& state = exec::State();
+  exec::LookupEntry& known = exec::LookupSlot(state, node);
+  if (known.node == node && known.frame == frame && known.epoch == state.lookupEpoch &&
+      known.count == 1) {
+    return known.variables[0];
+  }
+  if (Value* local = FindLocal(frame, node)) {
+    known = {node, frame, state.lookupEpoch, 1, {local, nullptr, nullptr}};
+    return local;
+  }
+  const char* name = VariableName(node);
+  return exec::LookUpGlobal(frame, name, node->nameHash != 0 ? node->nameHash : ComputeNameHash(name));
+}
+
+inline Value* FindVariable(Frame* frame, const SyntaxNode* node) {
+  const char* name = node->text;
+  if (name != nullptr && *name != '&') {
+    const NameHash hash = node->nameHash;
+    Value* local = frame->locals;
+    for (int32_t i = 0; i < kNearLocals && local != nullptr; ++i, local = local->next) {
+      if (local->hash == hash && local->name != nullptr && SameName(local->name, name)) {
+        return local;
+      }
     }
   }
-  return exec::LookUpGlobal(frame, name, hash);
+  return FindFarVariable(frame, node);
 }
 
 // A name is looked up through the frames and the globals; an unknown one is declared in the
@@ -604,13 +630,39 @@ bool ShapeRuns(const Walk& walk) {
          frame->pendingIncrements == nullptr && frame->pendingDecrements == nullptr;
 }
 
-// A number, or a variable that exists and holds an unshared integer.
-bool ShapeOperand(const Walk& walk, const SyntaxNode* node, int32_t* integer) {
+// The variables of the names among nodes (a number gives null), remembered together under key:
+// a shaped statement finds all its names with one look at what it found the last time. A name
+// that is not a local (a global, or one that does not exist) is found anew each time.
+void FindNames(const Walk& walk, const SyntaxNode* key, const SyntaxNode* const* nodes,
+               int32_t count, Value** variables) {
+  exec::ThreadState& state = exec::State();
+  exec::LookupEntry& known = exec::LookupSlot(state, key);
+  if (known.node == key && known.frame == walk.frame && known.epoch == state.lookupEpoch &&
+      known.count == count) {
+    for (int32_t i = 0; i < count; ++i) variables[i] = known.variables[i];
+    return;
+  }
+  bool allLocal = true;
+  for (int32_t i = 0; i < count; ++i) {
+    variables[i] = nullptr;
+    if (nodes[i]->kind == T_NUMBER) continue;
+    variables[i] = FindLocal(walk.frame, nodes[i]);
+    if (variables[i] == nullptr) {
+      allLocal = false;
+      variables[i] = FindVariable(walk.frame, nodes[i]);
+    }
+  }
+  if (!allLocal) return;
+  known = {key, walk.frame, state.lookupEpoch, count, {}};
+  for (int32_t i = 0; i < count; ++i) known.variables[i] = variables[i];
+}
+
+// The integer of an operand: a number, or a variable that exists and holds an unshared integer.
+bool OperandValue(const SyntaxNode* node, const Value* variable, int32_t* integer) {
   if (node->kind == T_NUMBER) {
     *integer = node->number;
     return true;
   }
-  const Value* variable = FindVariable(walk.frame, node);
   return variable != nullptr && UnsharedInteger(variable, integer);
 }
 
@@ -623,16 +675,18 @@ void EndShapedStatement(Walk& walk, SyntaxNode* end) {
 
 // name = a op b ;
 bool RunStore(Walk& walk, SyntaxNode* node) {
-  const SyntaxNode* left = node->next;
-  const SyntaxNode* right = left->next;
-  const SyntaxNode* op = right->next;
-  Value* variable = FindVariable(walk.frame, node);
+  const SyntaxNode* op = node->next->next->next;
+  const SyntaxNode* const nodes[] = {node, node->next, node->next->next};
+  Value* variables[3];
+  FindNames(walk, node, nodes, 3, variables);
+  Value* variable = variables[0];
   int32_t a = 0;
   int32_t b = 0;
   int32_t result = 0;
   if (variable == nullptr || variable->data->owner != variable ||
-      exec::IsSharedData(variable->data) || !ShapeOperand(walk, left, &a) ||
-      !ShapeOperand(walk, right, &b) || !exec::IntegerOperands(a, b, op->kind, &result)) {
+      exec::IsSharedData(variable->data) || !OperandValue(nodes[1], variables[1], &a) ||
+      !OperandValue(nodes[2], variables[2], &b) ||
+      !exec::IntegerOperands(a, b, op->kind, &result)) {
     return false;
   }
   SetIntegerData(variable->data, result);
@@ -642,7 +696,8 @@ bool RunStore(Walk& walk, SyntaxNode* node) {
 
 // name++ ; and name-- ;
 bool RunStep(Walk& walk, SyntaxNode* node) {
-  Value* variable = FindVariable(walk.frame, node);
+  Value* variable = nullptr;
+  FindNames(walk, node, &node, 1, &variable);
   if (variable == nullptr) return false;
   const SyntaxNode* op = node->next;
   exec::AddToData(walk.frame, variable->data, op->kind == T_POSTINC ? 1 : -1);
@@ -650,18 +705,22 @@ bool RunStep(Walk& walk, SyntaxNode* node) {
   return true;
 }
 
-// name op b, handed to the T_TEST or T_LOOP_BODY after it. *proceed is the action's outcome.
-bool RunCondition(Walk& walk, SyntaxNode* node, bool* proceed) {
-  const SyntaxNode* right = node->next;
-  const SyntaxNode* op = right->next;
+// The integer value of a shaped condition `name op b`; false when its values do not allow it.
+bool ConditionValue(const Walk& walk, const SyntaxNode* node, int32_t* result) {
+  const SyntaxNode* const nodes[] = {node, node->next};
+  Value* variables[2];
+  FindNames(walk, node, nodes, 2, variables);
   int32_t a = 0;
   int32_t b = 0;
+  return OperandValue(nodes[0], variables[0], &a) && OperandValue(nodes[1], variables[1], &b) &&
+         exec::IntegerOperands(a, b, node->next->next->kind, result);
+}
+
+// name op b, handed to the T_TEST or T_LOOP_BODY after it. *proceed is the action's outcome.
+bool RunCondition(Walk& walk, SyntaxNode* node, bool* proceed) {
   int32_t result = 0;
-  if (!ShapeOperand(walk, node, &a) || !ShapeOperand(walk, right, &b) ||
-      !exec::IntegerOperands(a, b, op->kind, &result)) {
-    return false;
-  }
-  SyntaxNode* taker = op->next;
+  if (!ConditionValue(walk, node, &result)) return false;
+  SyntaxNode* taker = node->next->next->next;
   walk.frame->position = taker->position;
   walk.next = taker->next;
   *proceed = taker->kind == T_TEST ? TestWith(walk, taker, result != 0)
@@ -991,6 +1050,40 @@ bool LoopEnded(Walk& walk, SyntaxNode* loop, ExecResult result) {
   }
 }
 
+// After a completed iteration of a loop whose body the walk runs itself, with walk.next at what
+// follows the body: the step statement of a for loop and the jump back to the loop's head, then
+// its condition, run in one step when they are shaped (the step may run alone). The body is then
+// entered again at once; otherwise the walk goes on from walk.next node by node. False when the
+// walk ends (it is stopping).
+bool RepeatLoop(Walk& walk, SyntaxNode* loop) {
+  if (!ShapeRuns(walk)) return true;
+  SyntaxNode* node = walk.next;
+  if (node != nullptr && node->shape == kShapeStep) {
+    if (!RunStep(walk, node)) return true;
+    node = walk.next;
+  }
+  if (node == nullptr || node->kind != T_JUMP || node->target == nullptr ||
+      node->target->kind != T_LOOP_HEAD) {
+    return true;
+  }
+  const SyntaxNode* condition = node->target->next;
+  if (condition == nullptr || condition->shape != kShapeCondition ||
+      condition->next->next->next != loop) {
+    return true;
+  }
+  int32_t result = 0;
+  if (!ConditionValue(walk, condition, &result)) return true;
+  walk.frame->position = loop->position;
+  if (result == 0) {
+    walk.next = loop->next;  // the exit jump
+    return true;
+  }
+  if (IsStopping()) return Fail(walk);  // as LoopWith would find it
+  walk.loops[walk.loopDepth++] = loop;
+  walk.next = loop->child;
+  return true;
+}
+
 // The end of a loop body that the walk runs itself (its chain ended, or an action ended it with
 // result): the loop goes on as LoopEnded says, and a Break that leaves it with a count left goes
 // on to the loop around it. False when the walk ends (with walk.result).
@@ -1004,7 +1097,10 @@ bool BodyEnded(Walk& walk, ExecResult result) {
     walk.assigned = nullptr;
     walk.assignTo = nullptr;
     walk.result = ExecResult::Normal;
-    if (LoopEnded(walk, loop, result)) return true;
+    if (LoopEnded(walk, loop, result)) {
+      return (result != ExecResult::Normal && result != ExecResult::Continue) ||
+             RepeatLoop(walk, loop);
+    }
     if (walk.result != ExecResult::Break) return false;
     result = ExecResult::Break;
   }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "script/front/tokens.h"
 #include "script/port/port.h"
 #include "script/runtime/engine.h"
 #include "script/runtime/execute.h"
@@ -25,13 +26,17 @@ namespace keytwine::exec {
 
 // --- Per-thread state ----------------------------------------------------------------------
 
-// What a variable node of the walk found the last time, in the frame it was looked up from; valid
-// while the thread's lookup epoch is the one recorded (see ForgetLookups).
+// What the names of a node found the last time, in the frame they were looked up from; valid
+// while the thread's lookup epoch is the one recorded (see ForgetLookups). A variable node keeps
+// its own variable (count 1); a statement that the executor runs in one step keeps those of all
+// its names under its first node (null for an operand that is a number).
+inline constexpr int32_t kMaxLookupNames = 3;
 struct LookupEntry {
   const SyntaxNode* node;
   const Frame* frame;
   uint64_t epoch;
-  Value* variable;
+  int32_t count;
+  Value* variables[kMaxLookupNames];
 };
 inline constexpr uint32_t kLookupEntryBits = 6;
 
@@ -205,7 +210,23 @@ void ReleaseListIndexes();
 
 // The integer result of binary operator code on l and r, as BinaryOperation computes it; false
 // when it would report an error instead (division by zero, an operator integers do not have).
-bool IntegerOperands(int32_t l, int32_t r, int32_t code, int32_t* result);
+bool AnyIntegerOperands(int32_t l, int32_t r, int32_t code, int32_t* result);
+// The same, with the operators of counting loops inline.
+inline bool IntegerOperands(int32_t l, int32_t r, int32_t code, int32_t* result) {
+  switch (code) {
+    case T_LT:
+      *result = l < r ? 1 : 0;
+      return true;
+    case T_ADD:
+      *result = static_cast<int32_t>(static_cast<uint32_t>(l) + static_cast<uint32_t>(r));
+      return true;
+    case T_SUB:
+      *result = static_cast<int32_t>(static_cast<uint32_t>(l) - static_cast<uint32_t>(r));
+      return true;
+    default:
+      return AnyIntegerOperands(l, r, code, result);
+  }
+}
 
 // --- Shared data ---------------------------------------------------------------------------
 
@@ -235,7 +256,13 @@ int32_t IntegerOf(const Frame* frame, const Value* value);
 port::Owned<char> TextOf(const Frame* frame, const Value* value);
 
 // Adds delta to the integer form of data (wrapping), storing an integer; locked when shared.
-int32_t AddToData(const Frame* frame, ValueData* data, int32_t delta);
+int32_t AddToAnyData(const Frame* frame, ValueData* data, int32_t delta);
+inline int32_t AddToData(const Frame* frame, ValueData* data, int32_t delta) {
+  if (IsSharedData(data) || data->type != kTypeInteger) return AddToAnyData(frame, data, delta);
+  data->integer =
+      static_cast<int32_t>(static_cast<uint32_t>(data->integer) + static_cast<uint32_t>(delta));
+  return data->integer;
+}
 
 // The first element of value's list, read under the lock when value is shared: another script
 // thread may replace or grow that list meanwhile. What it gives stays alive until this thread's
@@ -246,7 +273,14 @@ inline Value* ListHeadOf(const Frame* frame, const Value* value) {
 }
 
 // Deep copy of value's element list (under the lock when shared). False when memory runs out.
-bool CopyListOf(const Frame* frame, const Value* value, Value** copy);
+bool CopyListChain(const Frame* frame, const Value* value, Value** copy);
+inline bool CopyListOf(const Frame* frame, const Value* value, Value** copy) {
+  if (value->data != nullptr && !IsSharedData(value->data) && ListOf(value) == nullptr) {
+    *copy = nullptr;  // mostly a scalar argument: nothing to copy, no lock to take
+    return true;
+  }
+  return CopyListChain(frame, value, copy);
+}
 
 // Whole-list assignment: target's list (that of its data's owner) becomes a copy of source's
 // list. The copy is made first, so a source that is the target's own list or holds it works.

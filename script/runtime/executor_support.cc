@@ -110,7 +110,7 @@ port::Owned<char> TextOf(const Frame* frame, const Value* value) {
   return ToNewText(value->data);
 }
 
-int32_t AddToData(const Frame* frame, ValueData* data, int32_t delta) {
+int32_t AddToAnyData(const Frame* frame, ValueData* data, int32_t delta) {
   SharedLock lock(frame, data->shared != 0);
   const uint32_t sum = static_cast<uint32_t>(ToInteger(data)) + static_cast<uint32_t>(delta);
   const auto result = static_cast<int32_t>(sum);
@@ -118,11 +118,7 @@ int32_t AddToData(const Frame* frame, ValueData* data, int32_t delta) {
   return result;
 }
 
-bool CopyListOf(const Frame* frame, const Value* value, Value** copy) {
-  if (value->data != nullptr && !IsSharedData(value->data) && ListOf(value) == nullptr) {
-    *copy = nullptr;  // mostly a scalar argument: nothing to copy, no lock to take
-    return true;
-  }
+bool CopyListChain(const Frame* frame, const Value* value, Value** copy) {
   SharedLock lock(frame, IsShared(value));
   return CopyValueChain(ListOf(value), copy);
 }

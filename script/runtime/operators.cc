@@ -294,7 +294,7 @@ int32_t PlainUnary(int32_t integer, int32_t code) {
 
 namespace exec {
 
-bool IntegerOperands(int32_t l, int32_t r, int32_t code, int32_t* result) {
+bool AnyIntegerOperands(int32_t l, int32_t r, int32_t code, int32_t* result) {
   const char* error = nullptr;
   return IntegerResult(l, r, code, result, &error);
 }

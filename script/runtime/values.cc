@@ -372,13 +372,6 @@ bool AssignData(Frame* frame, ValueData* destination, const ValueData* source) {
   return true;
 }
 
-void SetIntegerData(ValueData* data, int32_t integer) {
-  if (data == nullptr) return;
-  if (data->type == kTypeString) port::Free(data->text);
-  data->integer = integer;
-  data->type = kTypeInteger;
-}
-
 void SetTextData(ValueData* data, port::Owned<char> text) {
   if (data == nullptr || text == nullptr) return;
   if (data->type == kTypeString) port::Free(data->text);
