@@ -275,6 +275,7 @@ bool AddFunctionEntry(LexerState& state, Script* script, const char* name, Synta
   }
   entry->hash = ComputeNameHash(name);
   entry->definition = definition;
+  entry->plainParameters = -1;
   FunctionEntry** end = &script->functions;
   while (*end != nullptr) end = &(*end)->next;
   *end = entry;
@@ -313,6 +314,28 @@ bool ChainMaySeeArg(const Script* script, const SyntaxNode* node, const SyntaxNo
   return false;
 }
 
+// The number of parameters from node up to call when they are plain names, one T_COMMA between
+// two, each name once; -1 otherwise (a default, a pattern, '&', a name given twice).
+int32_t PlainParameterCount(const SyntaxNode* node, const SyntaxNode* call) {
+  int32_t count = 0;
+  const SyntaxNode* parameter = node;
+  while (parameter != call) {
+    if (parameter == nullptr || parameter->kind != T_DECLARE || parameter->text == nullptr ||
+        parameter->text[0] == '&') {
+      return -1;
+    }
+    for (const SyntaxNode* before = node; before != parameter; before = before->next->next) {
+      if (std::strcmp(before->text, parameter->text) == 0) return -1;
+    }
+    ++count;
+    parameter = parameter->next;
+    if (parameter == call) break;
+    if (parameter == nullptr || parameter->kind != T_COMMA || parameter->next == call) return -1;
+    parameter = parameter->next;
+  }
+  return count;
+}
+
 // A definition is skipped by a jump in normal execution. Its T_CALL node names the function and
 // holds the body; the parameters stand between the opening node and the T_CALL node.
 SyntaxNode* ParseDefinition(LexerState& state, SyntaxNode* tail) {
@@ -338,6 +361,11 @@ SyntaxNode* ParseDefinition(LexerState& state, SyntaxNode* tail) {
   const bool seesArg = ChainMaySeeArg(script, definition->next, name) ||
                        ChainMaySeeArg(script, name->child, nullptr);
   name->number = seesArg ? 1 : 0;
+  for (FunctionEntry* entry = script->functions; entry != nullptr; entry = entry->next) {
+    if (entry->definition != definition) continue;
+    entry->call = name;
+    entry->plainParameters = PlainParameterCount(definition->next, name);
+  }
   SyntaxNode* end = AppendNode(state, name, T_FUNCTION_END);
   if (end == nullptr) return nullptr;
   skip->target = end;

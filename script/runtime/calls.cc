@@ -236,6 +236,39 @@ SyntaxNode* BindParameters(Frame* frame, SyntaxNode* node, SyntaxNode* callNode,
   return callNode;
 }
 
+// BindParameters for count plain parameters from node (see FunctionEntry::plainParameters) and
+// at least as many arguments: each becomes a local holding a copy of its argument, in order.
+bool BindPlain(Frame* frame, const SyntaxNode* node, int32_t count, const Value* argument) {
+  Value** slot = &frame->locals;
+  while (*slot != nullptr) slot = &(*slot)->next;
+  for (int32_t i = 0; i < count; ++i, argument = argument->next) {
+    if (i > 0) node = node->next->next;
+    Value* local = exec::NewTemporary();
+    if (local == nullptr || !exec::SetName(local, node->text, node->nameHash)) {
+      FreeValue(local);
+      ReportError(frame, kAllocFailed, node->position);
+      return false;
+    }
+    *slot = local;
+    slot = &local->next;
+    exec::ForgetLookups();
+    if (!AssignData(frame, local->data, argument->data)) return false;
+    if (!exec::CopyListOf(frame, argument, &local->elements)) {
+      ReportError(frame, kAllocFailed, node->position);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether the chain from argument has at least count entries.
+bool HasArguments(const Value* argument, int32_t count) {
+  for (; count > 0; --count, argument = argument->next) {
+    if (argument == nullptr) return false;
+  }
+  return true;
+}
+
 // --- Script functions and the dispatcher ----------------------------------------------------
 
 Value* NewResult(Frame* frame, int32_t integer) {
@@ -261,9 +294,16 @@ Value* RunScriptFunction(Frame* caller, Script* script, FunctionEntry* entry, Va
     ReportError(&frame, kCallDepthExceeded, frame.position);
     return FailedValue();
   }
-  SyntaxNode* callNode = definition != nullptr ? DefinitionCall(definition) : nullptr;
-  callNode = definition != nullptr ? BindParameters(&frame, definition->next, callNode, arguments)
-                                   : nullptr;
+  SyntaxNode* callNode = nullptr;
+  const bool plain = definition != nullptr && entry->call != nullptr &&
+                     entry->plainParameters >= 0 && HasArguments(arguments, entry->plainParameters);
+  if (plain) {
+    if (BindPlain(&frame, definition->next, entry->plainParameters, arguments)) {
+      callNode = entry->call;
+    }
+  } else if (definition != nullptr) {
+    callNode = BindParameters(&frame, definition->next, DefinitionCall(definition), arguments);
+  }
   // A binding that failed has been reported; the call itself does not fail, but the report gets
   // an "at" line that names the call.
   if (callNode == nullptr && definition != nullptr)

@@ -204,6 +204,11 @@ struct FunctionEntry {
   NameHash hash;           // hash of name
   SyntaxNode* definition;  // not owned: the T_FUNCTION / T_ARGMATCH node in the script's chain
   FunctionEntry* next;     // owned
+  SyntaxNode* call;        // not owned: the definition's T_CALL (names it, holds the body); null
+                           // until its parse completes
+  // The number of parameters when each is a plain name (no '&', default or pattern) and no name
+  // comes twice; -1 otherwise. A call with as many arguments binds them without a walk.
+  int32_t plainParameters;
 };
 
 // One record type, used two ways: the engine head (engine == this) and each loaded script.

@@ -100,15 +100,6 @@ bool HasPoolName(const Value* value) {
          value->name == PoolName(const_cast<Value*>(value));
 }
 
-// Whether name with its terminator fits the name room of a pool entry (parameter names mostly
-// do): counted here rather than by strlen, which would read on through a long name.
-bool FitsPoolName(const char* name) {
-  for (size_t i = 0; i < sizeof(PoolBlock::name); ++i) {
-    if (name[i] == 0) return true;
-  }
-  return false;
-}
-
 void ReleasePool(TemporaryPool& pool) {
   KEYTWINE_POOL_UNPOISON(pool.blocks, sizeof(PoolBlock) * kPoolBlocks);
   port::Free(pool.blocks);
@@ -242,18 +233,32 @@ Value* NewTemporaryAlias(const Value* variable) {
 }
 
 bool SetName(Value* value, const char* name, NameHash hash) {
+  const bool inPool = InPool(Pool(), value);
+  char* old = value->name != nullptr && !(inPool && value->name == PoolName(value)) ? value->name
+                                                                                     : nullptr;
   char* copy = nullptr;
   if (name != nullptr) {
-    if (InPool(Pool(), value) && FitsPoolName(name)) {
+    if (inPool && name != PoolName(value)) {
+      // Into the entry's room when it fits, counted as it is copied (a long name is not read
+      // past the room); forward, byte by byte: a name already in the room can only start at or
+      // after its start.
+      char* room = PoolName(value);
+      for (size_t i = 0; i < sizeof(PoolBlock::name); ++i) {
+        room[i] = name[i];
+        if (name[i] == 0) {
+          copy = room;
+          break;
+        }
+      }
+    } else if (inPool) {
       copy = PoolName(value);
-      // Forward, byte by byte: a name already in the room can only start at or after its start.
-      for (size_t i = 0; name != copy && (i == 0 || name[i - 1] != 0); ++i) copy[i] = name[i];
-    } else {
+    }
+    if (copy == nullptr) {
       copy = Duplicate(name).release();
       if (copy == nullptr) return false;
     }
   }
-  if (value->name != nullptr && !HasPoolName(value)) port::Free(value->name);
+  if (old != nullptr) port::Free(old);
   value->name = copy;
   value->hash = copy != nullptr ? hash : 0;
   return true;
@@ -311,11 +316,11 @@ Value* NewAlias(const Value* variable) {
 
 void FreeValue(Value* value) {
   if (value == nullptr || IsFailedValue(value)) return;
-  // Most values freed are stack entries that own nothing but their record: an integer, an alias
-  // or a marker without a name.
+  // Most values freed are stack entries and parameters that own nothing but their record: an
+  // integer, an alias or a marker, without a name or with one in the entry's room.
   const ValueData* data = value->data;
   const bool ownsNothing =
-      value->name == nullptr && value->elements == nullptr &&
+      (value->name == nullptr || HasPoolName(value)) && value->elements == nullptr &&
       (data == nullptr ||
        (data == InlineData(value) ? data->type != kTypeString : data->owner != value));
   if (ownsNothing) {
