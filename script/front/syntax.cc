@@ -52,12 +52,41 @@ bool IsPlainOperand(const SyntaxNode* node) {
   return IsPlainName(node) || (node != nullptr && node->kind == T_NUMBER);
 }
 
-bool IsIntegerOperator(const SyntaxNode* node) {
-  return node != nullptr && node->kind >= T_AND && node->kind <= T_MOD && node->kind != T_MATCH;
+bool IsBinaryOperator(const SyntaxNode* node) {
+  return node != nullptr && node->kind >= T_AND && node->kind <= T_MOD;
 }
 
 bool IsKind(const SyntaxNode* node, int32_t kind) {
   return node != nullptr && node->kind == kind;
+}
+
+// A number or a name without a "script." part: an operand the executor reads without a report.
+bool IsQuietOperand(const SyntaxNode* node) {
+  return IsKind(node, T_NUMBER) ||
+         (IsKind(node, T_VARIABLE) && node->text != nullptr && std::strchr(node->text, '.') == nullptr);
+}
+
+int32_t VariableShape(const SyntaxNode* node) {
+  int32_t shape = kShapeNone;
+  const SyntaxNode* second = node->next;
+  if (IsBinaryOperator(second)) shape |= kShapeBeforeOperator;
+  if (IsQuietOperand(second) && IsBinaryOperator(second->next)) shape |= kShapeBeforePair;
+  if ((IsKind(second, T_POSTINC) || IsKind(second, T_POSTDEC)) &&
+      IsKind(second->next, T_POSTFIX_DONE) && IsKind(second->next->next, T_SEMICOLON)) {
+    shape |= kShapePostfixStatement;
+  }
+  if (!IsPlainName(node)) return shape;
+  if (node->target != nullptr && IsPlainOperand(second) && IsPlainOperand(second->next) &&
+      IsBinaryOperator(second->next->next) && second->next->next->next == node->target &&
+      IsKind(node->target->next, T_SEMICOLON)) {
+    shape |= kShapeStore;
+  }
+  if ((shape & kShapePostfixStatement) != 0) shape |= kShapeStep;
+  if (IsPlainOperand(second) && IsBinaryOperator(second->next) &&
+      (IsKind(second->next->next, T_TEST) || IsKind(second->next->next, T_LOOP_BODY))) {
+    shape |= kShapeCondition;
+  }
+  return shape;
 }
 
 int32_t ShapeOf(const SyntaxNode* node) {
@@ -65,22 +94,7 @@ int32_t ShapeOf(const SyntaxNode* node) {
     return node->text != nullptr && std::strpbrk(node->text, ".&?") == nullptr ? kShapePlainCall
                                                                              : kShapeNone;
   }
-  if (!IsPlainName(node)) return kShapeNone;
-  const SyntaxNode* second = node->next;
-  if (node->target != nullptr && IsPlainOperand(second) && IsPlainOperand(second->next) &&
-      IsIntegerOperator(second->next->next) && second->next->next->next == node->target &&
-      IsKind(node->target->next, T_SEMICOLON)) {
-    return kShapeStore;
-  }
-  if ((IsKind(second, T_POSTINC) || IsKind(second, T_POSTDEC)) &&
-      IsKind(second->next, T_POSTFIX_DONE) && IsKind(second->next->next, T_SEMICOLON)) {
-    return kShapeStep;
-  }
-  if (IsPlainOperand(second) && IsIntegerOperator(second->next) &&
-      (IsKind(second->next->next, T_TEST) || IsKind(second->next->next, T_LOOP_BODY))) {
-    return kShapeCondition;
-  }
-  return kShapeNone;
+  return node->kind == T_VARIABLE ? VariableShape(node) : kShapeNone;
 }
 
 }  // namespace

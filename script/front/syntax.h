@@ -26,17 +26,24 @@ enum CallTargetKind : int32_t {
   kCallTargetNative = 2,    // callTarget is a NativeFunction
 };
 
-// Statements and conditions that the executor may run in one step, set by the parser on their
-// first node (a T_VARIABLE). The executor still checks the values (unshared integers, variables
-// that exist) and walks the nodes one by one when they do not allow it. An operand below is a
-// number or a plain name (no '&', no "script." part).
+// What the parser knows of a node's neighbourhood, as bits of SyntaxNode::shape, so that the
+// executor does not look the chain over on every visit. The first three mark statements and
+// conditions that the executor may run in one step; it still checks the values (unshared
+// integers, variables that exist) and walks the nodes one by one when they do not allow it. An
+// operand below is a number or a plain name (no '&', no "script." part); op is a binary operator.
 enum NodeShape : int32_t {
   kShapeNone = 0,
-  kShapeStore = 1,      // name = operand op operand ;  (op a binary operator, name kept aside)
-  kShapeStep = 2,       // name ++ ;  or  name -- ;
-  kShapeCondition = 3,  // name op operand, taken by the T_TEST or T_LOOP_BODY that follows
-  kShapePlainCall = 4,  // a T_CALL whose name has no script prefix, thread start or dispatch
+  kShapeStore = 1 << 0,      // name = operand op operand ;  (name plain and kept aside)
+  kShapeStep = 1 << 1,       // name ++ ;  or  name -- ;  (name plain)
+  kShapeCondition = 1 << 2,  // name op operand, taken by the T_TEST or T_LOOP_BODY after it
+  kShapePlainCall = 1 << 3,  // a T_CALL whose name has no script prefix, thread start or dispatch
+  // Where a variable node stands, whatever its name: before an operator, before an operand and
+  // an operator, before a postfix ++ or -- that ends its statement.
+  kShapeBeforeOperator = 1 << 4,
+  kShapeBeforePair = 1 << 5,
+  kShapePostfixStatement = 1 << 6,
 };
+inline constexpr int32_t kShapesRunInOneStep = kShapeStore | kShapeStep | kShapeCondition;
 
 // One node, allocated zero-filled from engine memory. The 32-bit fields are kept together so that
 // the node has no padding.
@@ -53,7 +60,7 @@ struct SyntaxNode {
   // The hash of a name node's text after a leading '&', made by the parser so that the executor
   // does not hash the name on every lookup; 0 on other nodes (and may be 0 on a name too).
   NameHash nameHash;
-  int32_t shape;             // NodeShape
+  int32_t shape;             // NodeShape bits
   char* text;                // owned: lowered name or raw literal text; null where there is none
   CompiledPattern* pattern;  // owned: T_PATTERN only
   const char* position;      // not owned: start of the token the node was made from

@@ -394,7 +394,7 @@ Value* CallFunction(Frame* frame, SyntaxNode* call, const char* name, Value* arg
   if (frame == nullptr) return FailedValue();
   if (name == nullptr) name = "";
   const Cached cached = LoadCache(call);
-  if (cached.kind != kCallTargetNone && cached.target != nullptr && call->shape == kShapePlainCall) {
+  if (cached.kind != kCallTargetNone && cached.target != nullptr && (call->shape & kShapePlainCall) != 0) {
     return CallCached(frame, cached, frame->script, name, arguments);  // no prefix to look at
   }
   CallName target;

@@ -732,21 +732,16 @@ bool RunCondition(Walk& walk, SyntaxNode* node, bool* proceed) {
 bool RunShaped(Walk& walk, SyntaxNode* node, bool* proceed) {
   if (!ShapeRuns(walk)) return false;
   *proceed = true;
-  switch (node->shape) {
-    case kShapeStore:
-      return RunStore(walk, node);
-    case kShapeStep:
-      return RunStep(walk, node);
-    case kShapeCondition:
-      return RunCondition(walk, node, proceed);
-    default:
-      return false;
-  }
+  const int32_t shape = node->shape;
+  if ((shape & kShapeStore) != 0 && RunStore(walk, node)) return true;
+  if ((shape & kShapeStep) != 0 && RunStep(walk, node)) return true;
+  return (shape & kShapeCondition) != 0 && RunCondition(walk, node, proceed);
 }
 
 bool ActVariable(Walk& walk, SyntaxNode* node) {
+  const int32_t shape = node->shape;
   bool proceed = true;
-  if (node->shape != kShapeNone && RunShaped(walk, node, &proceed)) return proceed;
+  if ((shape & kShapesRunInOneStep) != 0 && RunShaped(walk, node, &proceed)) return proceed;
   Value* variable = ResolveVariable(walk.frame, node);
   if (variable == nullptr) return Fail(walk);
   if (KeepsTarget(walk, node, variable)) {
@@ -755,20 +750,27 @@ bool ActVariable(Walk& walk, SyntaxNode* node) {
     walk.entriesBelow = walk.top;
     return true;
   }
-  if (const SyntaxNode* op = PostfixStatement(walk, node)) {
-    walk.frame->position = op->position;
-    exec::AddToData(walk.frame, variable->data, op->kind == T_POSTINC ? 1 : -1);
-    walk.next = op->next->next;  // the statement's end
-    return true;
+  if ((shape & kShapePostfixStatement) != 0) {
+    if (const SyntaxNode* op = PostfixStatement(walk, node)) {
+      walk.frame->position = op->position;
+      exec::AddToData(walk.frame, variable->data, op->kind == T_POSTINC ? 1 : -1);
+      walk.next = op->next->next;  // the statement's end
+      return true;
+    }
   }
   int32_t integer = 0;
-  if (UnsharedInteger(variable, &integer)) {
+  if ((shape & (kShapeBeforeOperator | kShapeBeforePair)) != 0 &&
+      UnsharedInteger(variable, &integer)) {
     int32_t result = 0;
-    if (const SyntaxNode* op = OperatorApplied(walk, node, integer, &result)) {
-      return ApplyOperator(walk, op, result);
+    if ((shape & kShapeBeforeOperator) != 0) {
+      if (const SyntaxNode* op = OperatorApplied(walk, node, integer, &result)) {
+        return ApplyOperator(walk, op, result);
+      }
     }
-    if (const SyntaxNode* operand = PairApplied(walk, node, integer, &result)) {
-      return ApplyPair(walk, operand, result);
+    if ((shape & kShapeBeforePair) != 0) {
+      if (const SyntaxNode* operand = PairApplied(walk, node, integer, &result)) {
+        return ApplyPair(walk, operand, result);
+      }
     }
   }
   return PushAlias(walk, variable);
@@ -1058,7 +1060,7 @@ bool LoopEnded(Walk& walk, SyntaxNode* loop, ExecResult result) {
 bool RepeatLoop(Walk& walk, SyntaxNode* loop) {
   if (!ShapeRuns(walk)) return true;
   SyntaxNode* node = walk.next;
-  if (node != nullptr && node->shape == kShapeStep) {
+  if (node != nullptr && (node->shape & kShapeStep) != 0) {
     if (!RunStep(walk, node)) return true;
     node = walk.next;
   }
@@ -1067,7 +1069,7 @@ bool RepeatLoop(Walk& walk, SyntaxNode* loop) {
     return true;
   }
   const SyntaxNode* condition = node->target->next;
-  if (condition == nullptr || condition->shape != kShapeCondition ||
+  if (condition == nullptr || (condition->shape & kShapeCondition) == 0 ||
       condition->next->next->next != loop) {
     return true;
   }
