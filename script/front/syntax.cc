@@ -89,12 +89,33 @@ int32_t VariableShape(const SyntaxNode* node) {
   return shape;
 }
 
-int32_t ShapeOf(const SyntaxNode* node) {
-  if (node->kind == T_CALL) {
-    return node->text != nullptr && std::strpbrk(node->text, ".&?") == nullptr ? kShapePlainCall
-                                                                             : kShapeNone;
+bool IsPlainCall(const SyntaxNode* node) {
+  return IsKind(node, T_CALL) && node->text != nullptr &&
+         std::strpbrk(node->text, ".&?") == nullptr;
+}
+
+int32_t CallBeginShape(const SyntaxNode* node) {
+  const SyntaxNode* at = node->next;
+  while (!IsKind(at, T_CALL)) {
+    if (!IsPlainOperand(at)) return kShapeNone;
+    at = at->next;
+    if (IsPlainOperand(at) && IsBinaryOperator(at->next)) at = at->next->next;
+    if (IsKind(at, T_COMMA) && !IsKind(at->next, T_CALL)) at = at->next;
   }
-  return node->kind == T_VARIABLE ? VariableShape(node) : kShapeNone;
+  return IsPlainCall(at) ? kShapeDirectCall : kShapeNone;
+}
+
+int32_t ShapeOf(const SyntaxNode* node) {
+  switch (node->kind) {
+    case T_CALL:
+      return IsPlainCall(node) ? kShapePlainCall : kShapeNone;
+    case T_CALL_BEGIN:
+      return CallBeginShape(node);
+    case T_VARIABLE:
+      return VariableShape(node);
+    default:
+      return kShapeNone;
+  }
 }
 
 }  // namespace

@@ -42,6 +42,9 @@ enum NodeShape : int32_t {
   kShapeBeforeOperator = 1 << 4,
   kShapeBeforePair = 1 << 5,
   kShapePostfixStatement = 1 << 6,
+  // A T_CALL_BEGIN whose arguments are operands or `operand operand op`, separated by commas,
+  // up to a T_CALL with kShapePlainCall: the arguments can be read in place.
+  kShapeDirectCall = 1 << 7,
 };
 inline constexpr int32_t kShapesRunInOneStep = kShapeStore | kShapeStep | kShapeCondition;
 

@@ -236,12 +236,13 @@ SyntaxNode* BindParameters(Frame* frame, SyntaxNode* node, SyntaxNode* callNode,
   return callNode;
 }
 
-// BindParameters for count plain parameters from node (see FunctionEntry::plainParameters) and
-// at least as many arguments: each becomes a local holding a copy of its argument, in order.
-bool BindPlain(Frame* frame, const SyntaxNode* node, int32_t count, const Value* argument) {
+// BindParameters for count plain parameters from node (see FunctionEntry::plainParameters):
+// each becomes a local holding a copy of its argument, in order.
+bool BindPlain(Frame* frame, const SyntaxNode* node, int32_t count,
+               const PlainArgument* arguments) {
   Value** slot = &frame->locals;
   while (*slot != nullptr) slot = &(*slot)->next;
-  for (int32_t i = 0; i < count; ++i, argument = argument->next) {
+  for (int32_t i = 0; i < count; ++i) {
     if (i > 0) node = node->next->next;
     Value* local = exec::NewTemporary();
     if (local == nullptr || !exec::SetName(local, node->text, node->nameHash)) {
@@ -252,8 +253,9 @@ bool BindPlain(Frame* frame, const SyntaxNode* node, int32_t count, const Value*
     *slot = local;
     slot = &local->next;
     exec::ForgetLookups();
-    if (!AssignData(frame, local->data, argument->data)) return false;
-    if (!exec::CopyListOf(frame, argument, &local->elements)) {
+    if (!AssignData(frame, local->data, arguments[i].data)) return false;
+    const Value* value = arguments[i].value;
+    if (value != nullptr && !exec::CopyListOf(frame, value, &local->elements)) {
       ReportError(frame, kAllocFailed, node->position);
       return false;
     }
@@ -261,10 +263,12 @@ bool BindPlain(Frame* frame, const SyntaxNode* node, int32_t count, const Value*
   return true;
 }
 
-// Whether the chain from argument has at least count entries.
-bool HasArguments(const Value* argument, int32_t count) {
-  for (; count > 0; --count, argument = argument->next) {
+// The chain's first count arguments as an array; false when it has fewer or count is too large.
+bool PlainArguments(const Value* argument, int32_t count, PlainArgument* out) {
+  if (count > kMaxPlainArguments) return false;
+  for (int32_t i = 0; i < count; ++i, argument = argument->next) {
     if (argument == nullptr) return false;
+    out[i] = {argument->data, argument};
   }
   return true;
 }
@@ -282,7 +286,10 @@ Value* NewResult(Frame* frame, int32_t integer) {
 
 // A call past the depth limit is reported in the called function's frame, at its definition:
 // the caller's traceback line then names the call.
-Value* RunScriptFunction(Frame* caller, Script* script, FunctionEntry* entry, Value* arguments) {
+// direct, when given, holds the arguments that bind entry's plain parameters (arguments is then
+// unused: entry's body does not see arg).
+Value* RunScriptFunction(Frame* caller, Script* script, FunctionEntry* entry, Value* arguments,
+                         const PlainArgument* direct = nullptr) {
   Frame frame{};
   frame.functionName = entry->name;
   frame.script = script;
@@ -295,10 +302,14 @@ Value* RunScriptFunction(Frame* caller, Script* script, FunctionEntry* entry, Va
     return FailedValue();
   }
   SyntaxNode* callNode = nullptr;
-  const bool plain = definition != nullptr && entry->call != nullptr &&
-                     entry->plainParameters >= 0 && HasArguments(arguments, entry->plainParameters);
-  if (plain) {
-    if (BindPlain(&frame, definition->next, entry->plainParameters, arguments)) {
+  PlainArgument chained[kMaxPlainArguments];
+  if (direct == nullptr && definition != nullptr && entry->call != nullptr &&
+      entry->plainParameters >= 0 &&
+      PlainArguments(arguments, entry->plainParameters, chained)) {
+    direct = chained;
+  }
+  if (direct != nullptr) {
+    if (BindPlain(&frame, definition->next, entry->plainParameters, direct)) {
       callNode = entry->call;
     }
   } else if (definition != nullptr) {
@@ -416,6 +427,21 @@ Value* CallFunction(Frame* frame, SyntaxNode* call, const char* name, Value* arg
   }
   if (!failed) ReportError(frame, kFunctionNotFound, name);
   return FailedValue();
+}
+
+FunctionEntry* PlainCallTarget(SyntaxNode* call, int32_t count) {
+  const Cached cached = LoadCache(call);
+  if (cached.kind != kCallTargetFunction || cached.target == nullptr) return nullptr;
+  auto* entry = static_cast<FunctionEntry*>(cached.target);
+  const bool plain = entry->definition != nullptr && entry->call != nullptr &&
+                     entry->call->number == 0 && entry->plainParameters >= 0 &&
+                     entry->plainParameters <= count;
+  return plain ? entry : nullptr;
+}
+
+Value* CallPlain(Frame* frame, FunctionEntry* entry, const PlainArgument* arguments) {
+  ActiveCall active;
+  return RunScriptFunction(frame, frame->script, entry, nullptr, arguments);
 }
 
 int32_t ArgmatchDispatch(Script* script, Value* arguments, int32_t* stopFlag, Frame* caller) {

@@ -22,6 +22,24 @@ inline constexpr const char kNativePrefix[] = "_sfunc_";
 // the call's value, owned by the caller, or FailedValue() after a report.
 Value* CallFunction(Frame* frame, SyntaxNode* call, const char* name, Value* arguments);
 
+// One argument of a call that binds plain parameters: its data, and the Value whose element list
+// it brings (null when it brings none, as a number).
+struct PlainArgument {
+  const ValueData* data;
+  const Value* value;
+};
+// Most arguments a call binds from an array of PlainArgument.
+inline constexpr int32_t kMaxPlainArguments = 8;
+
+// The script function that call's cache names, when its parameters are plain
+// (FunctionEntry::plainParameters), count arguments bind them all, and its body does not see
+// `arg`; null otherwise (also before the first call of the node has resolved it).
+FunctionEntry* PlainCallTarget(SyntaxNode* call, int32_t count);
+// Calls entry, a function of frame's script that PlainCallTarget gave, with as many arguments as
+// it has parameters (surplus ones are not needed: a call ignores them). The arguments are read,
+// not kept. Returns what CallFunction would.
+Value* CallPlain(Frame* frame, FunctionEntry* entry, const PlainArgument* arguments);
+
 // Runs script's argmatch handlers whose pattern matches the text of the first argument, each in a
 // frame of its own. Returns how many ran, or -1 when one failed or the runtime is stopping. An
 // exit in a handler ends the dispatch and sets *stopFlag (when given). A handler whose parameters

@@ -32,7 +32,9 @@ struct Walk {
   int32_t* breakCounter;
   bool naming;           // an out-list is wanted: references and assignments name their entries
   bool counted = false;  // a step hook counts the nodes: every node is acted on
-  // No step hook, no stop node and no named entries: a shaped statement may run in one step.
+  StepHook hook = nullptr;
+  // No stop node and no named entries: a shaped statement may run in one step, and a loop body in
+  // this walk (a step hook is then asked once for the step, as for one node).
   bool plain = false;
   const SyntaxNode* stopAt = nullptr;
   Value* top = nullptr;        // the evaluation stack, top first
@@ -828,7 +830,75 @@ bool ActIndex(Walk& walk, SyntaxNode* /*node*/) {
   return true;
 }
 
-bool ActCallBegin(Walk& walk, SyntaxNode* /*node*/) {
+void Traceback(Frame* frame, const char* name);
+
+// The arguments of a direct call (kShapeDirectCall), read in place: a variable's own data and
+// list, a number or the integer of a pair in numbers. The call node, or null when an operand is
+// not a variable that exists or a pair does not give an integer (the call then goes the usual
+// way: nothing has been done yet).
+SyntaxNode* ReadArguments(const Walk& walk, SyntaxNode* begin, PlainArgument* arguments,
+                          ValueData* numbers, int32_t* count) {
+  SyntaxNode* at = begin->next;
+  for (*count = 0; at->kind != T_CALL; ++*count) {
+    if (*count == kMaxPlainArguments) return nullptr;
+    PlainArgument& argument = arguments[*count];
+    SyntaxNode* next = at->next;
+    if (next->kind != T_COMMA && next->kind != T_CALL) {  // a pair: at next op
+      int32_t integer = 0;
+      if (!ConditionValue(walk, at, &integer)) return nullptr;
+      numbers[*count] = ValueData{};
+      numbers[*count].integer = integer;
+      argument = {&numbers[*count], nullptr};
+      next = next->next->next;
+    } else if (at->kind == T_NUMBER) {
+      numbers[*count] = ValueData{};
+      numbers[*count].integer = at->number;
+      argument = {&numbers[*count], nullptr};
+    } else {
+      const Value* variable = FindVariable(walk.frame, at);
+      if (variable == nullptr) return nullptr;
+      argument = {variable->data, variable};
+    }
+    at = next->kind == T_COMMA ? next->next : next;
+  }
+  return at;
+}
+
+// A call of a script function whose arguments are read in place (kShapeDirectCall) once the node
+// knows its function: no marker, no argument entries. *proceed is then the action's outcome.
+bool DirectCall(Walk& walk, SyntaxNode* begin, bool* proceed) {
+  if (!walk.plain || walk.frame->stopKind != 0) return false;
+  PlainArgument arguments[kMaxPlainArguments];
+  ValueData numbers[kMaxPlainArguments];
+  int32_t count = 0;
+  SyntaxNode* call = ReadArguments(walk, begin, arguments, numbers, &count);
+  FunctionEntry* entry = call != nullptr ? PlainCallTarget(call, count) : nullptr;
+  if (entry == nullptr) return false;
+  if (walk.hook != nullptr && !walk.hook()) {  // one step for the call's nodes
+    *proceed = Fail(walk);
+    return true;
+  }
+  walk.frame->position = call->position;
+  Value* result = nullptr;
+  {
+    exec::HoldGuard hold(Holding(walk));
+    result = CallPlain(walk.frame, entry, arguments);
+  }
+  walk.frame->position = call->position;
+  if (result == nullptr || IsFailedValue(result)) {
+    Traceback(walk.frame, call->text);
+    *proceed = Fail(walk);
+    return true;
+  }
+  Push(walk, result);
+  walk.next = call->next;
+  *proceed = true;
+  return true;
+}
+
+bool ActCallBegin(Walk& walk, SyntaxNode* node) {
+  bool proceed = true;
+  if ((node->shape & kShapeDirectCall) != 0 && DirectCall(walk, node, &proceed)) return proceed;
   Value* marker = exec::NewTemporaryAlias(nullptr);  // a Value without data
   return PushMade(walk, marker);
 }
@@ -1060,21 +1130,21 @@ bool LoopEnded(Walk& walk, SyntaxNode* loop, ExecResult result) {
 bool RepeatLoop(Walk& walk, SyntaxNode* loop) {
   if (!ShapeRuns(walk)) return true;
   SyntaxNode* node = walk.next;
-  if (node != nullptr && (node->shape & kShapeStep) != 0) {
-    if (!RunStep(walk, node)) return true;
-    node = walk.next;
-  }
-  if (node == nullptr || node->kind != T_JUMP || node->target == nullptr ||
-      node->target->kind != T_LOOP_HEAD) {
+  const bool step = node != nullptr && (node->shape & kShapeStep) != 0;
+  SyntaxNode* jump = step ? node->next->next->next->next : node;  // after `name ++ done ;`
+  if (jump == nullptr || jump->kind != T_JUMP || jump->target == nullptr ||
+      jump->target->kind != T_LOOP_HEAD) {
     return true;
   }
-  const SyntaxNode* condition = node->target->next;
+  const SyntaxNode* condition = jump->target->next;
   if (condition == nullptr || (condition->shape & kShapeCondition) == 0 ||
       condition->next->next->next != loop) {
     return true;
   }
+  if (walk.hook != nullptr && !walk.hook()) return Fail(walk);  // one step for the lot
+  if (step && !RunStep(walk, node)) return true;
   int32_t result = 0;
-  if (!ConditionValue(walk, condition, &result)) return true;
+  if (!ConditionValue(walk, condition, &result)) return true;  // the walk goes on at the jump
   walk.frame->position = loop->position;
   if (result == 0) {
     walk.next = loop->next;  // the exit jump
@@ -1273,8 +1343,9 @@ ExecResult Run(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value* retur
   Walk walk(frame, returnTarget, breakCounter, outList != nullptr);
   const StepHook hook = stepHook.load(std::memory_order_relaxed);
   walk.counted = hook != nullptr;
+  walk.hook = hook;
   walk.stopAt = stopAt;
-  walk.plain = hook == nullptr && stopAt == nullptr && outList == nullptr;
+  walk.plain = stopAt == nullptr && outList == nullptr;
   SyntaxNode* node = first;
   while (true) {
     if (node == nullptr) {

@@ -93,8 +93,9 @@ int32_t MatchAndAssign(Frame* frame, const CompiledPattern* pattern, const char*
 // engine's life cycle does once no script activity is left.
 void ReleaseRetiredLists();
 
-// Test support: when set, the hook is asked before every node; false makes the walk fail as if
-// the runtime were stopping (no report). Fuzzing uses it as a step budget.
+// Test support: when set, the hook is asked before every node the executor acts on and before
+// every loop iteration it repeats without acting on the loop's nodes; false makes the walk fail
+// as if the runtime were stopping (no report). Fuzzing uses it as a step budget.
 using StepHook = bool (*)();
 void SetStepHook(StepHook hook);
 
