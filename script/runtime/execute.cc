@@ -634,33 +634,36 @@ bool ShapeRuns(const Walk& walk) {
 
 // The variables of the names among nodes (a number gives null), remembered together under key:
 // a shaped statement finds all its names with one look at what it found the last time. A name
-// that is not a local (a global, or one that does not exist) is found anew each time.
-void FindNames(const Walk& walk, const SyntaxNode* key, const SyntaxNode* const* nodes,
-               int32_t count, Value** variables) {
+// that is not a local (a global, or one that does not exist) is found anew each time. The answer
+// is in found, or where the thread remembers it (valid until its next lookup).
+Value* const* FindNames(const Walk& walk, const SyntaxNode* key, const SyntaxNode* const* nodes,
+                        int32_t count, Value** found) {
   exec::ThreadState& state = exec::State();
   exec::LookupEntry& known = exec::LookupSlot(state, key);
   if (known.node == key && known.frame == walk.frame && known.epoch == state.lookupEpoch &&
       known.count == count) {
-    for (int32_t i = 0; i < count; ++i) variables[i] = known.variables[i];
-    return;
+    return known.variables;
   }
   bool allLocal = true;
   for (int32_t i = 0; i < count; ++i) {
-    variables[i] = nullptr;
+    found[i] = nullptr;
     if (nodes[i]->kind == T_NUMBER) continue;
-    variables[i] = FindLocal(walk.frame, nodes[i]);
-    if (variables[i] == nullptr) {
+    found[i] = FindLocal(walk.frame, nodes[i]);
+    if (found[i] == nullptr) {
       allLocal = false;
-      variables[i] = FindVariable(walk.frame, nodes[i]);
+      found[i] = FindVariable(walk.frame, nodes[i]);
     }
   }
-  if (!allLocal) return;
-  known = {key, walk.frame, state.lookupEpoch, count, {}};
-  for (int32_t i = 0; i < count; ++i) known.variables[i] = variables[i];
+  if (allLocal) {
+    known = {key, walk.frame, state.lookupEpoch, count, {}};
+    for (int32_t i = 0; i < count; ++i) known.variables[i] = found[i];
+  }
+  return found;
 }
 
 // The integer of an operand: a number, or a variable that exists and holds an unshared integer.
-bool OperandValue(const SyntaxNode* node, const Value* variable, int32_t* integer) {
+[[gnu::always_inline]] inline bool OperandValue(const SyntaxNode* node, const Value* variable,
+                                             int32_t* integer) {
   if (node->kind == T_NUMBER) {
     *integer = node->number;
     return true;
@@ -679,8 +682,8 @@ void EndShapedStatement(Walk& walk, SyntaxNode* end) {
 bool RunStore(Walk& walk, SyntaxNode* node) {
   const SyntaxNode* op = node->next->next->next;
   const SyntaxNode* const nodes[] = {node, node->next, node->next->next};
-  Value* variables[3];
-  FindNames(walk, node, nodes, 3, variables);
+  Value* found[3];
+  Value* const* variables = FindNames(walk, node, nodes, 3, found);
   Value* variable = variables[0];
   int32_t a = 0;
   int32_t b = 0;
@@ -698,8 +701,8 @@ bool RunStore(Walk& walk, SyntaxNode* node) {
 
 // name++ ; and name-- ;
 bool RunStep(Walk& walk, SyntaxNode* node) {
-  Value* variable = nullptr;
-  FindNames(walk, node, &node, 1, &variable);
+  Value* found = nullptr;
+  Value* variable = *FindNames(walk, node, &node, 1, &found);
   if (variable == nullptr) return false;
   const SyntaxNode* op = node->next;
   exec::AddToData(walk.frame, variable->data, op->kind == T_POSTINC ? 1 : -1);
@@ -710,8 +713,8 @@ bool RunStep(Walk& walk, SyntaxNode* node) {
 // The integer value of a shaped condition `name op b`; false when its values do not allow it.
 bool ConditionValue(const Walk& walk, const SyntaxNode* node, int32_t* result) {
   const SyntaxNode* const nodes[] = {node, node->next};
-  Value* variables[2];
-  FindNames(walk, node, nodes, 2, variables);
+  Value* found[2];
+  Value* const* variables = FindNames(walk, node, nodes, 2, found);
   int32_t a = 0;
   int32_t b = 0;
   return OperandValue(nodes[0], variables[0], &a) && OperandValue(nodes[1], variables[1], &b) &&
@@ -1141,10 +1144,28 @@ bool RepeatLoop(Walk& walk, SyntaxNode* loop) {
       condition->next->next->next != loop) {
     return true;
   }
+  // The step's name and the condition's, found together under the loop's node.
+  const SyntaxNode* names[] = {node, condition, condition->next};
+  Value* found[3];
+  const int32_t first = step ? 0 : 1;
+  Value* const* variables = FindNames(walk, loop, names + first, 3 - first, found);
+  Value* counter = step ? variables[0] : nullptr;
+  Value* left = variables[1 - first];
+  Value* right = variables[2 - first];
+  if (step && counter == nullptr) return true;
   if (walk.hook != nullptr && !walk.hook()) return Fail(walk);  // one step for the lot
-  if (step && !RunStep(walk, node)) return true;
+  if (step) {
+    const SyntaxNode* op = node->next;
+    exec::AddToData(walk.frame, counter->data, op->kind == T_POSTINC ? 1 : -1);
+    EndShapedStatement(walk, op->next->next);
+  }
+  int32_t a = 0;
+  int32_t b = 0;
   int32_t result = 0;
-  if (!ConditionValue(walk, condition, &result)) return true;  // the walk goes on at the jump
+  if (!OperandValue(condition, left, &a) || !OperandValue(condition->next, right, &b) ||
+      !exec::IntegerOperands(a, b, condition->next->next->kind, &result)) {
+    return true;  // the walk goes on at the jump
+  }
   walk.frame->position = loop->position;
   if (result == 0) {
     walk.next = loop->next;  // the exit jump

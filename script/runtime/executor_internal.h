@@ -212,7 +212,8 @@ void ReleaseListIndexes();
 // when it would report an error instead (division by zero, an operator integers do not have).
 bool AnyIntegerOperands(int32_t l, int32_t r, int32_t code, int32_t* result);
 // The same, with the operators of counting loops inline.
-inline bool IntegerOperands(int32_t l, int32_t r, int32_t code, int32_t* result) {
+[[gnu::always_inline]] inline bool IntegerOperands(int32_t l, int32_t r, int32_t code,
+                                                int32_t* result) {
   switch (code) {
     case T_LT:
       *result = l < r ? 1 : 0;
