@@ -244,16 +244,20 @@ bool BindPlain(Frame* frame, const SyntaxNode* node, int32_t count,
   while (*slot != nullptr) slot = &(*slot)->next;
   for (int32_t i = 0; i < count; ++i) {
     if (i > 0) node = node->next->next;
-    Value* local = exec::NewTemporary();
-    if (local == nullptr || !exec::SetName(local, node->text, node->nameHash)) {
-      FreeValue(local);
+    Value* local = exec::NewNamedTemporary(node->text, node->nameHash);
+    if (local == nullptr) {
       ReportError(frame, kAllocFailed, node->position);
       return false;
     }
     *slot = local;
     slot = &local->next;
     exec::ForgetLookups();
-    if (!AssignData(frame, local->data, arguments[i].data)) return false;
+    const ValueData* data = arguments[i].data;
+    if (!IsSharedData(data) && data->type == kTypeInteger) {
+      local->data->integer = data->integer;  // as AssignData gives it: nothing to copy or lock
+    } else if (!AssignData(frame, local->data, data)) {
+      return false;
+    }
     const Value* value = arguments[i].value;
     if (value != nullptr && !exec::CopyListOf(frame, value, &local->elements)) {
       ReportError(frame, kAllocFailed, node->position);
@@ -290,6 +294,7 @@ Value* NewResult(Frame* frame, int32_t integer) {
 // unused: entry's body does not see arg).
 Value* RunScriptFunction(Frame* caller, Script* script, FunctionEntry* entry, Value* arguments,
                          const PlainArgument* direct = nullptr) {
+  exec::CallLookups lookups;
   Frame frame{};
   frame.functionName = entry->name;
   frame.script = script;

@@ -130,13 +130,31 @@ using ValueChainPtr = std::unique_ptr<Value, ValueChainDeleter>;
 // VariableLock of frame's engine when destination is shared and frame is given. The element
 // list is not touched. On "Alloc failed" (reported through frame when given) returns false and
 // leaves destination unchanged.
-bool AssignData(Frame* frame, ValueData* destination, const ValueData* source);
+bool AssignAnyData(Frame* frame, ValueData* destination, const ValueData* source);
 // Stores an integer into data, freeing a string it held; no lock (temporaries, locals).
 inline void SetIntegerData(ValueData* data, int32_t integer) {
   if (data == nullptr) return;
   if (data->type == kTypeString) port::Free(data->text);
   data->integer = integer;
   data->type = kTypeInteger;
+}
+
+// The shared flag of data, read before anything beside it: while it is set another script thread
+// may assign the data, and a plain read could be merged with the read of the type next to it.
+inline bool IsSharedData(const ValueData* data) {
+  return std::atomic_ref<int32_t>(const_cast<int32_t&>(data->shared))
+             .load(std::memory_order_acquire) != 0;
+}
+
+// AssignAnyData, with the integer that no other script thread can see stored inline: the most
+// frequent assignment, with nothing to copy and no lock to take.
+inline bool AssignData(Frame* frame, ValueData* destination, const ValueData* source) {
+  if (destination != nullptr && source != nullptr && !IsSharedData(destination) &&
+      !IsSharedData(source) && source->type == kTypeInteger) {
+    SetIntegerData(destination, source->integer);
+    return true;
+  }
+  return AssignAnyData(frame, destination, source);
 }
 // Stores text (non-null) into data, freeing a string it held; no lock.
 void SetTextData(ValueData* data, port::Owned<char> text);

@@ -230,10 +230,10 @@ bool ActBrace(Walk& walk, SyntaxNode* node) {
 
 // A string temporary whose assignment ends its statement gives its text to the target instead of
 // a copy: nothing reads the result (the statement's end discards it).
-bool MoveText(Walk& walk, const SyntaxNode* node, ValueData* target, Value* value) {
+bool MoveTextOf(Walk& walk, const SyntaxNode* node, ValueData* target, Value* value) {
   ValueData* data = value->data;
-  if (walk.naming || node->next == nullptr || node->next->kind != T_SEMICOLON ||
-      data->owner != value || data->type != kTypeString || data->text == nullptr) {
+  if (data->owner != value || data->type != kTypeString || walk.naming ||
+      node->next == nullptr || node->next->kind != T_SEMICOLON || data->text == nullptr) {
     return false;
   }
   char* old = nullptr;
@@ -252,6 +252,13 @@ bool MoveText(Walk& walk, const SyntaxNode* node, ValueData* target, Value* valu
 // target = value: a pattern target binds its captures, a list on either side replaces the
 // target's list, otherwise the scalar is assigned. The value is the result.
 bool AssignKept(Walk& walk, SyntaxNode* node);
+
+// MoveTextOf, with the usual case (an integer, or an alias) decided inline. The owner is read
+// first: the type of an alias's data may be another thread's to change.
+inline bool MoveText(Walk& walk, const SyntaxNode* node, ValueData* target, Value* value) {
+  return value->data->owner == value && value->data->type == kTypeString &&
+         MoveTextOf(walk, node, target, value);
+}
 
 bool ActAssign(Walk& walk, SyntaxNode* node) {
   if (node == walk.assignTo) return AssignKept(walk, node);
@@ -510,7 +517,7 @@ Value* ResolveVariable(Frame* frame, const SyntaxNode* node) {
 // The integer value of an unshared integer variable.
 bool UnsharedInteger(const Value* variable, int32_t* integer) {
   const ValueData* data = variable->data;
-  if (exec::IsSharedData(data) || data->type != kTypeInteger) return false;
+  if (IsSharedData(data) || data->type != kTypeInteger) return false;
   *integer = data->integer;
   return true;
 }
@@ -563,7 +570,7 @@ bool StorePair(Walk& walk, const SyntaxNode* operand, int32_t integer) {
   }
   SyntaxNode* end = assign->next;
   ValueData* data = walk.assigned->data;
-  if (!Passable(walk, end) || end->kind != T_SEMICOLON || exec::IsSharedData(data)) return false;
+  if (!Passable(walk, end) || end->kind != T_SEMICOLON || IsSharedData(data)) return false;
   SetIntegerData(data, integer);
   walk.assigned = nullptr;
   walk.assignTo = nullptr;
@@ -689,7 +696,7 @@ bool RunStore(Walk& walk, SyntaxNode* node) {
   int32_t b = 0;
   int32_t result = 0;
   if (variable == nullptr || variable->data->owner != variable ||
-      exec::IsSharedData(variable->data) || !OperandValue(nodes[1], variables[1], &a) ||
+      IsSharedData(variable->data) || !OperandValue(nodes[1], variables[1], &a) ||
       !OperandValue(nodes[2], variables[2], &b) ||
       !exec::IntegerOperands(a, b, op->kind, &result)) {
     return false;
@@ -1043,7 +1050,9 @@ bool Transfer(Walk& walk) {
     ReportError(walk.frame, kAllocFailed, walk.frame->position);
     return false;
   }
-  FreeValueChain(target->elements);  // the target is the caller's fresh result: nothing aliases it
+  if (target->elements != nullptr) {
+    FreeValueChain(target->elements);  // the target is the caller's fresh result: nothing aliases it
+  }
   target->elements = copy;
   target->wholeList = top->wholeList;
   return true;

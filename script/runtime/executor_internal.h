@@ -44,8 +44,10 @@ inline constexpr uint32_t kLookupEntryBits = 6;
 // register thread-exit clean-up that can deadlock the process at exit. A script thread frees what
 // it retired itself when it ends (ReleaseThreadRetired).
 struct ThreadState {
-  // Changes whenever a lookup made before could now find another variable or a freed one.
+  // Changes whenever a lookup made before could now find another variable or a freed one; always
+  // to a value it never had (lookupEpochs counts them), except when a script call returns.
   uint64_t lookupEpoch = 1;
+  uint64_t lookupEpochs = 1;
   LookupEntry lookups[1U << kLookupEntryBits] = {};
   int32_t executeDepth = 0;  // Execute calls in progress
   int32_t callDepth = 0;     // script function calls in progress
@@ -77,8 +79,26 @@ inline bool StackExhausted() {
 // thread, a new chain whose nodes may reuse freed addresses): each of those forgets every answer.
 // Globals are not remembered. Within a loop none of these happens, so its names are found once.
 inline void ForgetLookups() {
-  ++State().lookupEpoch;
+  ThreadState& state = State();
+  state.lookupEpoch = ++state.lookupEpochs;
 }
+
+// What a script call does cannot change what the caller's names find: the called function's
+// frames are not in the caller's chains (a call frame has no parent) and the caller's frames
+// outlive the call. So when a call returns, the lookups the caller made before it hold again
+// (those made during the call had other epochs and never hold again). Declared before the call's
+// frame, so that it restores after the frame is left.
+class CallLookups {
+ public:
+  CallLookups() : state_(State()), epoch_(state_.lookupEpoch) {}
+  ~CallLookups() { state_.lookupEpoch = epoch_; }
+  CallLookups(const CallLookups&) = delete;
+  CallLookups& operator=(const CallLookups&) = delete;
+
+ private:
+  ThreadState& state_;
+  uint64_t epoch_;
+};
 inline LookupEntry& LookupSlot(ThreadState& state, const SyntaxNode* node) {
   const auto address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(node) >> 3);
   return state.lookups[(address * 0x9E3779B1U) >> (32 - kLookupEntryBits)];
@@ -128,13 +148,6 @@ inline Value* ListHolder(const Value* value) {
 inline Value* ListOf(const Value* value) {
   return ListHolder(value)->elements;
 }
-// The shared flag of data, read before anything beside it: while it is set another script thread
-// may assign the data, and a plain read could be merged with the read of the type next to it.
-inline bool IsSharedData(const ValueData* data) {
-  return std::atomic_ref<int32_t>(const_cast<int32_t&>(data->shared))
-             .load(std::memory_order_acquire) != 0;
-}
-
 inline bool IsShared(const Value* value) {
   return value->data != nullptr && value->data->shared != 0;
 }
@@ -184,6 +197,8 @@ Value* NewTemporary();
 // Gives value a copy of name (none when name is null) with its hash, in the room of a pool entry
 // when it fits there. False when memory runs out (value keeps its name then).
 bool SetName(Value* value, const char* name, NameHash hash);
+// NewTemporary named by a copy of name (non-null) with its hash; null when memory runs out.
+Value* NewNamedTemporary(const char* name, NameHash hash);
 // As NewAlias, from the pool.
 Value* NewTemporaryAlias(const Value* variable);
 // The same value in a heap block of its own (value itself when it is not a pool entry); the pool

@@ -224,6 +224,27 @@ Value* NewTemporary() {
   return value;
 }
 
+Value* NewNamedTemporary(const char* name, NameHash hash) {
+  Value* value = NewTemporary();
+  if (value == nullptr) return nullptr;
+  if (InPool(Pool(), value)) {
+    char* room = PoolName(value);
+    for (size_t i = 0; i < sizeof(PoolBlock::name); ++i) {
+      room[i] = name[i];
+      if (name[i] == 0) {
+        value->name = room;
+        value->hash = hash;
+        return value;
+      }
+    }
+  }
+  if (!SetName(value, name, hash)) {
+    FreeValue(value);
+    return nullptr;
+  }
+  return value;
+}
+
 Value* NewTemporaryAlias(const Value* variable) {
   Value* alias = NewTemporary();
   if (alias == nullptr) return nullptr;
@@ -344,9 +365,9 @@ bool CopyValueChain(const Value* first, Value** copy) {
   return CopyChainAt(first, copy, 1);
 }
 
-bool AssignData(Frame* frame, ValueData* destination, const ValueData* source) {
+bool AssignAnyData(Frame* frame, ValueData* destination, const ValueData* source) {
   if (destination == nullptr || source == nullptr) return false;
-  if (!exec::IsSharedData(destination) && !exec::IsSharedData(source) &&
+  if (!IsSharedData(destination) && !IsSharedData(source) &&
       source->type == kTypeInteger) {
     SetIntegerData(destination, source->integer);  // nothing to copy, no other thread to lock out
     return true;

@@ -109,7 +109,12 @@ void LeaveFrame(Frame* frame) {
   FreeValueChain(frame->pendingDecrements);
   frame->pendingDecrements = nullptr;
   if (frame->locals != nullptr) {
-    FreeValueChain(frame->locals);
+    // One by one: mostly parameters that FreeValue gives back on its short path.
+    for (Value* local = frame->locals; local != nullptr;) {
+      Value* next = local->next;
+      FreeValue(local);
+      local = next;
+    }
     frame->locals = nullptr;
     exec::ForgetLookups();
   }
