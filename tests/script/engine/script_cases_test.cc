@@ -209,6 +209,8 @@ TEST_F(EngineTest, TheStepBudgetTheThreadStartHookAndTheStopFlag) {
   stepsLeft = 1000;
   SetStepHook([] { return stepsLeft-- > 0; });
   EXPECT_TRUE(Run("i = 0; while (1) { i++; } print(i);").empty());
+  stepsLeft = 1000;  // a loop that repeats without acting on its step and condition nodes
+  EXPECT_TRUE(Run("s = 0; for (i = 0; i < 2000000000; i++) s = s + i; print(s);").empty());
   SetStepHook(nullptr);
   SetThreadStartHook([](Frame*, SyntaxNode*, const char* name, Value* arguments) -> int32_t {
     threadStarted = name + (' ' + Show(arguments)) + ' ' + Show(arguments->next);
