@@ -62,8 +62,8 @@ bool IsKind(const SyntaxNode* node, int32_t kind) {
 
 // A number or a name without a "script." part: an operand the executor reads without a report.
 bool IsQuietOperand(const SyntaxNode* node) {
-  return IsKind(node, T_NUMBER) ||
-         (IsKind(node, T_VARIABLE) && node->text != nullptr && std::strchr(node->text, '.') == nullptr);
+  return IsKind(node, T_NUMBER) || (IsKind(node, T_VARIABLE) && node->text != nullptr &&
+                                    std::strchr(node->text, '.') == nullptr);
 }
 
 int32_t VariableShape(const SyntaxNode* node) {

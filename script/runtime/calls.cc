@@ -309,8 +309,7 @@ Value* RunScriptFunction(Frame* caller, Script* script, FunctionEntry* entry, Va
   SyntaxNode* callNode = nullptr;
   PlainArgument chained[kMaxPlainArguments];
   if (direct == nullptr && definition != nullptr && entry->call != nullptr &&
-      entry->plainParameters >= 0 &&
-      PlainArguments(arguments, entry->plainParameters, chained)) {
+      entry->plainParameters >= 0 && PlainArguments(arguments, entry->plainParameters, chained)) {
     direct = chained;
   }
   if (direct != nullptr) {
@@ -410,7 +409,8 @@ Value* CallFunction(Frame* frame, SyntaxNode* call, const char* name, Value* arg
   if (frame == nullptr) return FailedValue();
   if (name == nullptr) name = "";
   const Cached cached = LoadCache(call);
-  if (cached.kind != kCallTargetNone && cached.target != nullptr && (call->shape & kShapePlainCall) != 0) {
+  if (cached.kind != kCallTargetNone && cached.target != nullptr &&
+      (call->shape & kShapePlainCall) != 0) {
     return CallCached(frame, cached, frame->script, name, arguments);  // no prefix to look at
   }
   CallName target;

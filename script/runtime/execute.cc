@@ -209,8 +209,8 @@ bool ActBrace(Walk& walk, SyntaxNode* node) {
   FrameGuard leave(block);
   exec::HoldGuard hold(Holding(walk));
   if (node->blockStatement != 0) {
-    return Propagate(walk, Nested(&block, node->child, walk.returnTarget, nullptr,
-                                  walk.breakCounter));
+    return Propagate(walk,
+                     Nested(&block, node->child, walk.returnTarget, nullptr, walk.breakCounter));
   }
   Value* entries = nullptr;
   const ExecResult result =
@@ -232,8 +232,8 @@ bool ActBrace(Walk& walk, SyntaxNode* node) {
 // a copy: nothing reads the result (the statement's end discards it).
 bool MoveTextOf(Walk& walk, const SyntaxNode* node, ValueData* target, Value* value) {
   ValueData* data = value->data;
-  if (data->owner != value || data->type != kTypeString || walk.naming ||
-      node->next == nullptr || node->next->kind != T_SEMICOLON || data->text == nullptr) {
+  if (data->owner != value || data->type != kTypeString || walk.naming || node->next == nullptr ||
+      node->next->kind != T_SEMICOLON || data->text == nullptr) {
     return false;
   }
   char* old = nullptr;
@@ -485,7 +485,8 @@ Value* FindFarVariable(Frame* frame, const SyntaxNode* node) {
     return local;
   }
   const char* name = VariableName(node);
-  return exec::LookUpGlobal(frame, name, node->nameHash != 0 ? node->nameHash : ComputeNameHash(name));
+  return exec::LookUpGlobal(frame, name,
+                            node->nameHash != 0 ? node->nameHash : ComputeNameHash(name));
 }
 
 inline Value* FindVariable(Frame* frame, const SyntaxNode* node) {
@@ -670,7 +671,7 @@ Value* const* FindNames(const Walk& walk, const SyntaxNode* key, const SyntaxNod
 
 // The integer of an operand: a number, or a variable that exists and holds an unshared integer.
 [[gnu::always_inline]] inline bool OperandValue(const SyntaxNode* node, const Value* variable,
-                                             int32_t* integer) {
+                                                int32_t* integer) {
   if (node->kind == T_NUMBER) {
     *integer = node->number;
     return true;
@@ -695,9 +696,8 @@ bool RunStore(Walk& walk, SyntaxNode* node) {
   int32_t a = 0;
   int32_t b = 0;
   int32_t result = 0;
-  if (variable == nullptr || variable->data->owner != variable ||
-      IsSharedData(variable->data) || !OperandValue(nodes[1], variables[1], &a) ||
-      !OperandValue(nodes[2], variables[2], &b) ||
+  if (variable == nullptr || variable->data->owner != variable || IsSharedData(variable->data) ||
+      !OperandValue(nodes[1], variables[1], &a) || !OperandValue(nodes[2], variables[2], &b) ||
       !exec::IntegerOperands(a, b, op->kind, &result)) {
     return false;
   }
@@ -1051,7 +1051,8 @@ bool Transfer(Walk& walk) {
     return false;
   }
   if (target->elements != nullptr) {
-    FreeValueChain(target->elements);  // the target is the caller's fresh result: nothing aliases it
+    FreeValueChain(
+        target->elements);  // the target is the caller's fresh result: nothing aliases it
   }
   target->elements = copy;
   target->wholeList = top->wholeList;

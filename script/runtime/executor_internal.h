@@ -228,7 +228,7 @@ void ReleaseListIndexes();
 bool AnyIntegerOperands(int32_t l, int32_t r, int32_t code, int32_t* result);
 // The same, with the operators of counting loops inline.
 [[gnu::always_inline]] inline bool IntegerOperands(int32_t l, int32_t r, int32_t code,
-                                                int32_t* result) {
+                                                   int32_t* result) {
   switch (code) {
     case T_LT:
       *result = l < r ? 1 : 0;

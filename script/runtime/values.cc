@@ -255,8 +255,8 @@ Value* NewTemporaryAlias(const Value* variable) {
 
 bool SetName(Value* value, const char* name, NameHash hash) {
   const bool inPool = InPool(Pool(), value);
-  char* old = value->name != nullptr && !(inPool && value->name == PoolName(value)) ? value->name
-                                                                                     : nullptr;
+  char* old =
+      value->name != nullptr && !(inPool && value->name == PoolName(value)) ? value->name : nullptr;
   char* copy = nullptr;
   if (name != nullptr) {
     if (inPool && name != PoolName(value)) {
@@ -367,8 +367,7 @@ bool CopyValueChain(const Value* first, Value** copy) {
 
 bool AssignAnyData(Frame* frame, ValueData* destination, const ValueData* source) {
   if (destination == nullptr || source == nullptr) return false;
-  if (!IsSharedData(destination) && !IsSharedData(source) &&
-      source->type == kTypeInteger) {
+  if (!IsSharedData(destination) && !IsSharedData(source) && source->type == kTypeInteger) {
     SetIntegerData(destination, source->integer);  // nothing to copy, no other thread to lock out
     return true;
   }
