@@ -254,7 +254,7 @@ bool BindPlain(Frame* frame, const SyntaxNode* node, int32_t count,
     exec::ForgetLookups();
     const ValueData* data = arguments[i].data;
     if (!IsSharedData(data) && data->type == kTypeInteger) {
-      local->data->integer = data->integer;  // as AssignData gives it: nothing to copy or lock
+      local->data->integer = data->integer;  // a fresh local: nothing to free, copy or lock
     } else if (!AssignData(frame, local->data, data)) {
       return false;
     }

@@ -1050,10 +1050,8 @@ bool Transfer(Walk& walk) {
     ReportError(walk.frame, kAllocFailed, walk.frame->position);
     return false;
   }
-  if (target->elements != nullptr) {
-    FreeValueChain(
-        target->elements);  // the target is the caller's fresh result: nothing aliases it
-  }
+  // The target is the caller's fresh result: nothing aliases it.
+  if (target->elements != nullptr) FreeValueChain(target->elements);
   target->elements = copy;
   target->wholeList = top->wholeList;
   return true;
