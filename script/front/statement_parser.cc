@@ -88,7 +88,7 @@ SyntaxNode* ParseExpressionStatement(LexerState& state, SyntaxNode* tail) {
 SyntaxNode* ParseBlock(LexerState& state, SyntaxNode* tail) {
   SyntaxNode* block = AppendNode(state, tail, T_LBRACE);
   if (block == nullptr) return nullptr;
-  block->blockStatement = 1;
+  block->number = 1;  // a block statement, not a list literal
   return ParseBlockInto(state, block);
 }
 

@@ -33,7 +33,7 @@ void ReleaseChain(SyntaxNode* first) {
       continue;
     }
     SyntaxNode* next = node->next;
-    FreePattern(node->pattern);
+    if (node->kind != T_CALL) FreePattern(node->pattern);  // a T_CALL's room holds its callee
     port::Free(node->text);
     port::Free(node);
     node = next;
@@ -207,7 +207,7 @@ std::string DumpChain(const SyntaxNode* first) {
     out += TokenName(node->kind);
     if (node->text != nullptr) AppendText(out, node->text);
     if (node->kind == T_NUMBER) out += ' ' + std::to_string(node->number);
-    if (node->blockStatement != 0) out += " block";
+    if (node->kind == T_LBRACE && node->number != 0) out += " block";
     if (node->kind == T_PATTERN && node->pattern == nullptr) out += " (no pattern)";
     if (node->kind == T_JUMP) {
       auto target = labels.find(node->target);

@@ -48,34 +48,39 @@ enum NodeShape : int32_t {
 };
 inline constexpr int32_t kShapesRunInOneStep = kShapeStore | kShapeStep | kShapeCondition;
 
-// One node, allocated zero-filled from engine memory. The 32-bit fields are kept together so that
-// the node has no padding.
+// One node, allocated zero-filled from engine memory: 72 bytes, so that the allocator serves it
+// from 80-byte blocks. The 32-bit fields are kept together, and the two pointer fields that no
+// kind uses both share their room.
 struct SyntaxNode {
   int32_t kind;  // TokenKind
   // T_NUMBER: the value. The T_CALL of a definition: 1 when its parameters or body may see the
-  // call's `arg` (a call binds arg only then), else 0.
+  // call's `arg` (a call binds arg only then), else 0. T_LBRACE: 1 on a brace that stands as a
+  // statement (a block), 0 on a list literal; the executor discards what a block leaves on its
+  // stack and makes a list of what a list literal leaves (without the mark, `if (a) { b = 1 }`
+  // would leave a stray list for the statement after it).
   int32_t number;
   int32_t callTargetKind;  // CallTargetKind
-  // 1 on a T_LBRACE that stands as a statement (a block), 0 on a list literal. The executor
-  // discards what a block leaves on its stack; a list literal turns it into a list. Without the
-  // mark, `if (a) { b = 1 }` would leave a stray list for the statement after it.
-  int32_t blockStatement;
   // The hash of a name node's text after a leading '&', made by the parser so that the executor
   // does not hash the name on every lookup; 0 on other nodes (and may be 0 on a name too).
   NameHash nameHash;
-  int32_t shape;             // NodeShape bits
-  char* text;                // owned: lowered name or raw literal text; null where there is none
-  CompiledPattern* pattern;  // owned: T_PATTERN only
-  const char* position;      // not owned: start of the token the node was made from
-  void* callTarget;          // not owned: T_CALL callee cached by the runtime; the parser leaves it
-  SyntaxNode* next;          // owned: the following node of the chain
-  SyntaxNode* child;         // owned: statements, body or list elements (T_LBRACE, T_CALL in a
-                             // definition, T_SWITCH, T_LOOP_BODY)
+  int32_t shape;  // NodeShape bits
+  char* text;     // owned: lowered name or raw literal text; null where there is none
+  union {
+    // Owned. T_PATTERN: the compiled pattern. T_STRING: the pattern the executor compiled from a
+    // literal matched with =~ (see the executor), kept for later evaluations; null until then.
+    CompiledPattern* pattern;
+    void* callTarget;  // not owned: T_CALL only, the callee cached by the runtime
+  };
+  const char* position;  // not owned: start of the token the node was made from
+  SyntaxNode* next;      // owned: the following node of the chain
+  SyntaxNode* child;     // owned: statements, body or list elements (T_LBRACE, T_CALL in a
+                         // definition, T_SWITCH, T_LOOP_BODY)
   // Not owned. T_JUMP: the marker it continues after. T_VARIABLE: the '=' of `name = ...` when
   // name is its whole left side and the nodes between leave exactly the value above name's entry
   // (the executor may then keep the variable aside instead of pushing it); null otherwise.
   SyntaxNode* target;
 };
+static_assert(sizeof(SyntaxNode) <= 72 || sizeof(void*) != 8);
 
 // A zero-filled node with kind and position set; null when memory runs out (the caller reports
 // "Alloc failed").

@@ -208,7 +208,7 @@ bool ActBrace(Walk& walk, SyntaxNode* node) {
   Frame block = BlockFrame(walk);
   FrameGuard leave(block);
   exec::HoldGuard hold(Holding(walk));
-  if (node->blockStatement != 0) {
+  if (node->number != 0) {  // a block statement
     return Propagate(walk,
                      Nested(&block, node->child, walk.returnTarget, nullptr, walk.breakCounter));
   }
