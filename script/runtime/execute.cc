@@ -1213,8 +1213,8 @@ bool BodyEnded(Walk& walk, ExecResult result) {
 // body starts as in a walk of its own); else in a nested walk.
 bool LoopWith(Walk& walk, SyntaxNode* node, bool holds) {
   if (!holds) return true;
-  if (walk.plain && walk.loopDepth < kWalkLoops && walk.top == nullptr &&
-      walk.assignTo == nullptr && !exec::HasPending(walk.frame)) {
+  if (walk.plain && walk.loopDepth < kWalkLoops && walk.frame->stopKind == 0 &&
+      walk.top == nullptr && walk.assignTo == nullptr && !exec::HasPending(walk.frame)) {
     if (IsStopping()) return Fail(walk);  // as a walk of its own would begin
     walk.loops[walk.loopDepth++] = node;
     walk.next = node->child;
