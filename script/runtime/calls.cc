@@ -312,7 +312,7 @@ Value* RunScriptFunction(Frame* caller, Script* script, FunctionEntry* entry, Va
       entry->plainParameters >= 0 && PlainArguments(arguments, entry->plainParameters, chained)) {
     direct = chained;
   }
-  if (direct != nullptr) {
+  if (direct != nullptr && definition != nullptr) {
     if (BindPlain(&frame, definition->next, entry->plainParameters, direct)) {
       callNode = entry->call;
     }
