@@ -225,9 +225,11 @@ Value* NewTemporary() {
 }
 
 Value* NewNamedTemporary(const char* name, NameHash hash) {
+  const TemporaryPool& pool = Pool();
+  const bool fromPool = pool.open && pool.free != nullptr;  // as NewTemporary decides
   Value* value = NewTemporary();
   if (value == nullptr) return nullptr;
-  if (InPool(Pool(), value)) {
+  if (fromPool) {
     char* room = PoolName(value);
     for (size_t i = 0; i < sizeof(PoolBlock::name); ++i) {
       room[i] = name[i];
@@ -340,13 +342,24 @@ void FreeValue(Value* value) {
   // Most values freed are stack entries and parameters that own nothing but their record: an
   // integer, an alias or a marker, without a name or with one in the entry's room.
   const ValueData* data = value->data;
-  const bool ownsNothing =
-      (value->name == nullptr || HasPoolName(value)) && value->elements == nullptr &&
-      (data == nullptr ||
-       (data == InlineData(value) ? data->type != kTypeString : data->owner != value));
-  if (ownsNothing) {
-    FreeRecord(value);
-    return;
+  const bool ownsNoData =
+      data == nullptr ||
+      (data == InlineData(value) ? data->type != kTypeString : data->owner != value);
+  if (ownsNoData && value->elements == nullptr) {
+    TemporaryPool& pool = Pool();
+    if (InPool(pool, value)) {
+      if (value->name == nullptr || value->name == PoolName(value)) {
+        value->next = pool.free;
+        pool.free = value;
+        PoisonFreeBlock(value);
+        if (--pool.inUse == 0 && !pool.open) ReleasePool(pool);
+        return;
+      }
+    } else if (value->name == nullptr) {
+      exec::ForgetListHead(value);
+      port::Free(value);
+      return;
+    }
   }
   value->next = nullptr;
   FreeWorkChain(value);
