@@ -105,8 +105,27 @@ int32_t CallBeginShape(const SyntaxNode* node) {
   return IsPlainCall(at) ? kShapeDirectCall : kShapeNone;
 }
 
+// See kShapeRepeats. The condition before the loop body has its shape already; the step after it
+// not yet.
+int32_t LoopBodyShape(const SyntaxNode* body) {
+  const SyntaxNode* exitJump = body->next;
+  if (!IsKind(exitJump, T_JUMP)) return kShapeNone;
+  const SyntaxNode* jump = exitJump->next;
+  if (IsKind(jump, T_VARIABLE) && (VariableShape(jump) & kShapeStep) != 0) {
+    jump = jump->next->next->next->next;  // after `name ++ done ;`
+  }
+  if (!IsKind(jump, T_JUMP) || !IsKind(jump->target, T_LOOP_HEAD)) return kShapeNone;
+  const SyntaxNode* condition = jump->target->next;
+  return condition != nullptr && (condition->shape & kShapeCondition) != 0 &&
+                 condition->next->next->next == body
+             ? kShapeRepeats
+             : kShapeNone;
+}
+
 int32_t ShapeOf(const SyntaxNode* node) {
   switch (node->kind) {
+    case T_LOOP_BODY:
+      return LoopBodyShape(node);
     case T_CALL:
       return IsPlainCall(node) ? kShapePlainCall : kShapeNone;
     case T_CALL_BEGIN:

@@ -45,6 +45,10 @@ enum NodeShape : int32_t {
   // A T_CALL_BEGIN whose arguments are operands or `operand operand op`, separated by commas,
   // up to a T_CALL with kShapePlainCall: the arguments can be read in place.
   kShapeDirectCall = 1 << 7,
+  // A T_LOOP_BODY whose condition has kShapeCondition and, after its exit jump, either the jump
+  // back to the loop's head or a `name ++ ;` step (kShapeStep) and then that jump: after an
+  // iteration the executor may run the step and the condition in one step.
+  kShapeRepeats = 1 << 8,
 };
 inline constexpr int32_t kShapesRunInOneStep = kShapeStore | kShapeStep | kShapeCondition;
 

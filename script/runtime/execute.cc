@@ -1139,19 +1139,11 @@ bool LoopEnded(Walk& walk, SyntaxNode* loop, ExecResult result) {
 // entered again at once; otherwise the walk goes on from walk.next node by node. False when the
 // walk ends (it is stopping).
 bool RepeatLoop(Walk& walk, SyntaxNode* loop) {
-  if (!ShapeRuns(walk)) return true;
-  SyntaxNode* node = walk.next;
-  const bool step = node != nullptr && (node->shape & kShapeStep) != 0;
-  SyntaxNode* jump = step ? node->next->next->next->next : node;  // after `name ++ done ;`
-  if (jump == nullptr || jump->kind != T_JUMP || jump->target == nullptr ||
-      jump->target->kind != T_LOOP_HEAD) {
-    return true;
-  }
+  if ((loop->shape & kShapeRepeats) == 0 || !ShapeRuns(walk)) return true;
+  SyntaxNode* node = walk.next;  // the step, or the jump back (see kShapeRepeats)
+  const bool step = (node->shape & kShapeStep) != 0;
+  const SyntaxNode* jump = step ? node->next->next->next->next : node;  // after `name ++ done ;`
   const SyntaxNode* condition = jump->target->next;
-  if (condition == nullptr || (condition->shape & kShapeCondition) == 0 ||
-      condition->next->next->next != loop) {
-    return true;
-  }
   // The step's name and the condition's, found together under the loop's node.
   const SyntaxNode* names[] = {node, condition, condition->next};
   Value* found[3];
@@ -1162,10 +1154,11 @@ bool RepeatLoop(Walk& walk, SyntaxNode* loop) {
   Value* right = variables[2 - first];
   if (step && counter == nullptr) return true;
   if (walk.hook != nullptr && !walk.hook()) return Fail(walk);  // one step for the lot
-  if (step) {
+  if (step) {  // as RunStep, without another safe point: LoopEnded has just passed one
     const SyntaxNode* op = node->next;
     exec::AddToData(walk.frame, counter->data, op->kind == T_POSTINC ? 1 : -1);
-    EndShapedStatement(walk, op->next->next);
+    walk.frame->position = op->next->next->position;
+    walk.next = op->next->next->next;
   }
   int32_t a = 0;
   int32_t b = 0;
