@@ -342,9 +342,8 @@ void FreeValue(Value* value) {
   // Most values freed are stack entries and parameters that own nothing but their record: an
   // integer, an alias or a marker, without a name or with one in the entry's room.
   const ValueData* data = value->data;
-  const bool ownsNoData =
-      data == nullptr ||
-      (data == InlineData(value) ? data->type != kTypeString : data->owner != value);
+  const bool ownsNoData = data == nullptr || (data == InlineData(value) ? data->type != kTypeString
+                                                                        : data->owner != value);
   if (ownsNoData && value->elements == nullptr) {
     TemporaryPool& pool = Pool();
     if (InPool(pool, value)) {
