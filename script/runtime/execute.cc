@@ -30,8 +30,9 @@ struct Walk {
   Frame* frame;
   Value* returnTarget;
   int32_t* breakCounter;
-  bool naming;           // an out-list is wanted: references and assignments name their entries
-  bool counted = false;  // a step hook counts the nodes: every node is acted on
+  bool naming;  // an out-list is wanted: references and assignments name their entries
+  // A step hook, asked before every node (the older short paths, which pass over nodes, are off
+  // while there is one).
   StepHook hook = nullptr;
   // No stop node and no named entries: a shaped statement may run in one step, and a loop body in
   // this walk (a step hook is then asked once for the step, as for one node).
@@ -316,7 +317,7 @@ bool Passable(const Walk& walk, const SyntaxNode* node) {
 bool PostfixNow(const Walk& walk, const SyntaxNode* node, const Value* operand) {
   const SyntaxNode* done = node->next;
   const Frame* frame = walk.frame;
-  return (node->kind == T_POSTINC || node->kind == T_POSTDEC) && !walk.counted &&
+  return (node->kind == T_POSTINC || node->kind == T_POSTDEC) && walk.hook == nullptr &&
          exec::IsAlias(operand) && Passable(walk, done) && done->kind == T_POSTFIX_DONE &&
          frame->pendingIncrements == nullptr && frame->pendingDecrements == nullptr;
 }
@@ -355,8 +356,9 @@ bool IsUnsharedInteger(const Value* entry);
 const SyntaxNode* OperatorApplied(const Walk& walk, const SyntaxNode* node, int32_t right,
                                   int32_t* integer) {
   const SyntaxNode* op = node->next;
-  if (walk.counted || op == nullptr || op->kind < T_AND || op->kind > T_MOD || op == walk.stopAt ||
-      op->kind == walk.frame->stopKind || !HasOperand(walk) || !IsUnsharedInteger(walk.top) ||
+  if (walk.hook != nullptr || op == nullptr || op->kind < T_AND || op->kind > T_MOD ||
+      op == walk.stopAt || op->kind == walk.frame->stopKind || !HasOperand(walk) ||
+      !IsUnsharedInteger(walk.top) ||
       !exec::IntegerOperands(walk.top->data->integer, right, op->kind, integer)) {
     return nullptr;
   }
@@ -473,6 +475,13 @@ Value* FindLocal(Frame* frame, const SyntaxNode* node) {
   return nullptr;
 }
 
+// The global that node names (node is no local: see FindLocal).
+Value* FindGlobal(Frame* frame, const SyntaxNode* node) {
+  const char* name = VariableName(node);
+  return exec::LookUpGlobal(frame, name,
+                            node->nameHash != 0 ? node->nameHash : ComputeNameHash(name));
+}
+
 Value* FindFarVariable(Frame* frame, const SyntaxNode* node) {
   exec::ThreadState& state = exec::State();
   exec::LookupEntry& known = exec::LookupSlot(state, node);
@@ -484,9 +493,7 @@ Value* FindFarVariable(Frame* frame, const SyntaxNode* node) {
     known = {node, frame, state.lookupEpoch, 1, {local, nullptr, nullptr}};
     return local;
   }
-  const char* name = VariableName(node);
-  return exec::LookUpGlobal(frame, name,
-                            node->nameHash != 0 ? node->nameHash : ComputeNameHash(name));
+  return FindGlobal(frame, node);
 }
 
 inline Value* FindVariable(Frame* frame, const SyntaxNode* node) {
@@ -548,7 +555,7 @@ bool IntegerOperand(const Walk& walk, const SyntaxNode* operand, int32_t* intege
 const SyntaxNode* PairApplied(const Walk& walk, const SyntaxNode* node, int32_t left,
                               int32_t* integer) {
   const SyntaxNode* operand = node->next;
-  if (walk.counted || !Passable(walk, operand)) return nullptr;
+  if (walk.hook != nullptr || !Passable(walk, operand)) return nullptr;
   const SyntaxNode* op = operand->next;
   int32_t right = 0;
   if (!Passable(walk, op) || op->kind < T_AND || op->kind > T_MOD ||
@@ -565,7 +572,7 @@ const SyntaxNode* PairApplied(const Walk& walk, const SyntaxNode* node, int32_t 
 // step hook counts nodes.
 bool StorePair(Walk& walk, const SyntaxNode* operand, int32_t integer) {
   const SyntaxNode* assign = operand->next->next;
-  if (assign == nullptr || assign != walk.assignTo || walk.counted ||
+  if (assign == nullptr || assign != walk.assignTo || walk.hook != nullptr ||
       walk.top != walk.entriesBelow || !Passable(walk, assign)) {
     return false;
   }
@@ -606,7 +613,7 @@ bool ApplyPair(Walk& walk, const SyntaxNode* operand, int32_t integer) {
 // T_POSTFIX_DONE that follows: it is applied at once, without an alias, a copy or a queue entry.
 const SyntaxNode* PostfixStatement(const Walk& walk, const SyntaxNode* node) {
   const SyntaxNode* op = node->next;
-  if (op == nullptr || (op->kind != T_POSTINC && op->kind != T_POSTDEC) || walk.counted ||
+  if (op == nullptr || (op->kind != T_POSTINC && op->kind != T_POSTDEC) || walk.hook != nullptr ||
       walk.naming || !Passable(walk, op)) {
     return nullptr;
   }
@@ -659,7 +666,7 @@ Value* const* FindNames(const Walk& walk, const SyntaxNode* key, const SyntaxNod
     found[i] = FindLocal(walk.frame, nodes[i]);
     if (found[i] == nullptr) {
       allLocal = false;
-      found[i] = FindVariable(walk.frame, nodes[i]);
+      found[i] = FindGlobal(walk.frame, nodes[i]);
     }
   }
   if (allLocal) {
@@ -1364,7 +1371,6 @@ ExecResult Run(Frame* frame, SyntaxNode* first, SyntaxNode* stopAt, Value* retur
   }
   Walk walk(frame, returnTarget, breakCounter, outList != nullptr);
   const StepHook hook = stepHook.load(std::memory_order_relaxed);
-  walk.counted = hook != nullptr;
   walk.hook = hook;
   walk.stopAt = stopAt;
   walk.plain = stopAt == nullptr && outList == nullptr;
